@@ -1,0 +1,53 @@
+#include "plugin_load.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
+void *plugin_symbol(const LoadedPlugin *plugin, const char *name) {
+#ifdef _WIN32
+    return (void *)GetProcAddress((HMODULE)plugin->module, name);
+#else
+    return dlsym(plugin->module, name);
+#endif
+}
+
+int plugin_load(LoadedPlugin *plugin, const char *path, char *why, size_t why_size) {
+    memset(plugin, 0, sizeof *plugin);
+#ifdef _WIN32
+    plugin->module = (void *)LoadLibraryA(path);
+    if (!plugin->module) {
+        if (why) snprintf(why, why_size, "LoadLibraryA failed with error %lu", GetLastError());
+        return 0;
+    }
+#else
+    plugin->module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!plugin->module) {
+        if (why) snprintf(why, why_size, "%s", dlerror());
+        return 0;
+    }
+#endif
+    plugin->get_plugin_info = (GetPluginInfoFn)plugin_symbol(plugin, "GetPluginInfo");
+    plugin->is_supported = (IsSupportedFn)plugin_symbol(plugin, "IsSupported");
+    plugin->get_archive_info = (GetArchiveInfoFn)plugin_symbol(plugin, "GetArchiveInfo");
+    plugin->get_file_info = (GetFileInfoFn)plugin_symbol(plugin, "GetFileInfo");
+    plugin->get_file = (GetFileFn)plugin_symbol(plugin, "GetFile");
+    plugin->get_picture_info = (GetPictureInfoFn)plugin_symbol(plugin, "GetPictureInfo");
+    plugin->get_preview = (GetPreviewFn)plugin_symbol(plugin, "GetPreview");
+    plugin->get_picture = (GetPictureFn)plugin_symbol(plugin, "GetPicture");
+    return 1;
+}
+
+void plugin_unload(LoadedPlugin *plugin) {
+    if (plugin->module) {
+#ifdef _WIN32
+        FreeLibrary((HMODULE)plugin->module);
+#else
+        dlclose(plugin->module);
+#endif
+    }
+    memset(plugin, 0, sizeof *plugin);
+}

@@ -1,0 +1,29 @@
+// Loading a plug-in as a viewer does: by file name, finding the exports by
+// their plain names. Used by spihost, the tests and the benchmarks.
+#pragma once
+
+#include "spi.h"
+
+struct LoadedPlugin {
+    void *module;
+    GetPluginInfoFn get_plugin_info;
+    IsSupportedFn is_supported;
+    // Archive plug-ins.
+    GetArchiveInfoFn get_archive_info;
+    GetFileInfoFn get_file_info;
+    GetFileFn get_file;
+    // Image plug-ins.
+    GetPictureInfoFn get_picture_info;
+    GetPreviewFn get_preview;
+    GetPictureFn get_picture;
+};
+
+// Loads the library at `path` and looks up every export either kind of
+// plug-in has; those it lacks stay null. Returns 0 when the library does not
+// load, writing the system's reason into `why` (may be null).
+int plugin_load(LoadedPlugin *plugin, const char *path, char *why, size_t why_size);
+
+void plugin_unload(LoadedPlugin *plugin);
+
+// Looks up one export by name; null when it is absent.
+void *plugin_symbol(const LoadedPlugin *plugin, const char *name);

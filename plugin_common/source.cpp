@@ -1,0 +1,176 @@
+#include "source.h"
+
+#include <string.h>
+
+namespace {
+
+void source_clear(SourceStream *s) {
+    memset(s, 0, sizeof *s);
+    s->file = INVALID_HANDLE_VALUE;
+}
+
+void source_fail_os(SourceStream *s, int32_t code) { source_fail(s, code, GetLastError()); }
+
+// Memory mode never forms a pointer past `end`; lengths are compared instead.
+void source_open_image(SourceStream *s, const uint8_t *image, uintptr_t length) {
+    uintptr_t room = UINTPTR_MAX - (uintptr_t)image;
+    if (length > room) length = room;
+    s->base = image;
+    s->cursor = image;
+    s->end = image + length;
+}
+
+// A 32-bit distance from the start of the file; positions of 2 GiB and up
+// cannot be reached that way and fail as the platform fails them.
+int source_position(SourceStream *s, uint32_t target) {
+    if (SetFilePointer(s->file, (LONG)target, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        source_fail_os(s, RESULT_READ_ERROR);
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+void source_fail(SourceStream *s, int32_t code, uint32_t os_error) {
+    s->code = code;
+    s->os_error = os_error;
+}
+
+int source_open(SourceStream *s, const char *name_or_image, LONG_PTR offset_or_length,
+                uint32_t flag) {
+    source_clear(s);
+    if ((flag & SOURCE_KIND_MASK) == SOURCE_MEMORY) {
+        // A negative length describes no bytes at all.
+        uintptr_t length = offset_or_length < 0 ? 0 : (uintptr_t)offset_or_length;
+        source_open_image(s, (const uint8_t *)name_or_image, length);
+        return 1;
+    }
+    HANDLE file = CreateFileA(name_or_image, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        source_fail_os(s, RESULT_READ_ERROR);
+        return 0;
+    }
+    s->file = file;
+    // An offset that is no 32-bit file position (negative, or beyond 32 bits
+    // in the 64-bit build) cannot be reached.
+    if (offset_or_length < 0 || (uint64_t)offset_or_length > 0x7FFFFFFFu) {
+        source_fail(s, RESULT_READ_ERROR, ERROR_NEGATIVE_SEEK);
+    } else if (offset_or_length != 0) {
+        source_position(s, (uint32_t)offset_or_length);
+    }
+    if (s->code != RESULT_OK) {
+        CloseHandle(file);
+        s->file = INVALID_HANDLE_VALUE;
+        return 0;
+    }
+    s->origin = (uint32_t)offset_or_length;
+    return 1;
+}
+
+int source_open_probe(SourceStream *s, void *probe) {
+    source_clear(s);
+    if (((uintptr_t)probe >> 16) != 0) {
+        source_open_image(s, (const uint8_t *)probe, PROBE_BUFFER_SIZE);
+        return 1;
+    }
+    DWORD here = SetFilePointer((HANDLE)probe, 0, nullptr, FILE_CURRENT);
+    if (here == INVALID_SET_FILE_POINTER) {
+        source_fail_os(s, RESULT_READ_ERROR);
+        return 0;
+    }
+    s->file = (HANDLE)probe;
+    s->origin = here;
+    s->borrowed = 1;
+    return 1;
+}
+
+int source_read(SourceStream *s, void *dest, uint32_t n) {
+    uint32_t got = 0;
+    if (s->file == INVALID_HANDLE_VALUE) {
+        uintptr_t avail = (uintptr_t)(s->end - s->cursor);
+        got = avail < n ? (uint32_t)avail : n;
+        if (got) memcpy(dest, s->cursor, got);
+        s->cursor += got;
+    } else {
+        DWORD read_count = 0;
+        if (!ReadFile(s->file, dest, n, &read_count, nullptr)) {
+            source_fail_os(s, RESULT_READ_ERROR);
+            return 0;
+        }
+        got = read_count <= n ? read_count : n;
+    }
+    if (got < n) memset((uint8_t *)dest + got, 0, n - got);
+    return 1;
+}
+
+int source_seek(SourceStream *s, uint32_t offset) {
+    if (s->file == INVALID_HANDLE_VALUE) {
+        if (offset >= (uintptr_t)(s->end - s->base)) {
+            source_fail(s, RESULT_MEMORY_ERROR, 0);
+            return 0;
+        }
+        s->cursor = s->base + offset;
+        return 1;
+    }
+    if (offset > UINT32_MAX - s->origin) {
+        source_fail(s, RESULT_READ_ERROR, ERROR_NEGATIVE_SEEK);
+        return 0;
+    }
+    return source_position(s, s->origin + offset);
+}
+
+int source_seek_absolute(SourceStream *s, uint32_t offset) {
+    if (s->file == INVALID_HANDLE_VALUE) return source_seek(s, offset);
+    return source_position(s, offset);
+}
+
+int source_close(SourceStream *s) {
+    int ok = 1;
+    if (s->file != INVALID_HANDLE_VALUE) {
+        if (s->borrowed) {
+            if (SetFilePointer(s->file, (LONG)s->origin, nullptr, FILE_BEGIN) ==
+                INVALID_SET_FILE_POINTER) {
+                source_fail_os(s, RESULT_INTERNAL_ERROR);
+                ok = 0;
+            }
+        } else {
+            CloseHandle(s->file);
+        }
+    }
+    s->file = INVALID_HANDLE_VALUE;
+    s->origin = 0;
+    s->borrowed = 0;
+    return ok;
+}
+
+int block_alloc(SourceStream *s, HLOCAL *handle, void **data, uint32_t size) {
+    *handle = nullptr;
+    *data = nullptr;
+    if (size > BLOCK_SIZE_MAX) {
+        source_fail(s, RESULT_NO_MEMORY, ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    HLOCAL h = LocalAlloc(LMEM_MOVEABLE, size);
+    if (!h) {
+        source_fail_os(s, RESULT_NO_MEMORY);
+        return 0;
+    }
+    void *p = LocalLock(h);
+    if (!p) {
+        source_fail_os(s, RESULT_MEMORY_ERROR);
+        LocalFree(h);
+        return 0;
+    }
+    *handle = h;
+    *data = p;
+    return 1;
+}
+
+void block_release(HLOCAL *handle) {
+    if (!*handle) return;
+    LocalUnlock(*handle);
+    LocalFree(*handle);
+    *handle = nullptr;
+}

@@ -1,8 +1,34 @@
+// The archive plug-in's information table, GetPluginInfo and IsSupported.
+#include "fpk_format.h"
 #include "plugin_info.h"
 #include "source.h"
 
-static const char *const TOLVANE_INFO[] = {"00AM", "x", "*.fpk", "MORRAKETH Archive (*.FPK)", nullptr};
+namespace {
+
+const char *const TOLVANE_INFO[] = {
+    "00AM",
+    "Tolvane - FPK extract library ver0.01  Copyright (C) 2026 Tolvane developers",
+    "*.fpk",
+    "MORRAKETH Archive (*.FPK)",
+    nullptr,
+};
+
+}  // namespace
 
 SPI_EXPORT int32_t WINAPI GetPluginInfo(int32_t infono, char *buf, int32_t buflen) {
     return plugin_info_copy(TOLVANE_INFO, infono, buf, buflen);
+}
+
+// A large archive is judged by the entries that fit in the probe's 2048 bytes.
+SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
+    (void)filename;
+    SourceStream s;
+    uint8_t start[PROBE_BUFFER_SIZE];
+    int supported = 0;
+    if (!source_open_probe(&s, probe)) goto done;
+    if (!source_read(&s, start, sizeof start)) goto done;
+    supported = check_fpk_directory(&s, start, FPK_PROBE_ENTRIES);
+done:
+    source_close(&s);
+    return supported;
 }

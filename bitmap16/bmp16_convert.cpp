@@ -1,0 +1,262 @@
+#include "bmp16_convert.h"
+
+#include <string.h>
+
+#include "checked.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#define BMP16_X86 1
+#include <cpuid.h>
+#include <tmmintrin.h>
+#endif
+
+namespace {
+
+// The blue, green and red bytes of one pixel, packed for the tables.
+uint32_t pack_triple(uint32_t p, const ChannelScale *red, const ChannelScale *green,
+                     const ChannelScale *blue) {
+    return (uint32_t)expand_channel(p, blue) | (uint32_t)expand_channel(p, green) << 8 |
+           (uint32_t)expand_channel(p, red) << 16;
+}
+
+void convert_pixels_scalar(uint8_t *out, const uint8_t *in, uint32_t count,
+                           const PixelTables *tables) {
+    const uint32_t *low = tables->low;
+    const uint32_t *high = tables->high;
+    for (uint32_t k = 0; k < count; ++k) {
+        uint32_t lo = in[0];
+        uint32_t hi = in[1];
+        uint32_t v = low[lo] | high[hi];
+        // 0xFFFF is white whatever the masks say; 0 is black by the tables.
+        if ((lo & hi) == 0xFF) v = 0xFFFFFF;
+        out[0] = (uint8_t)v;
+        out[1] = (uint8_t)(v >> 8);
+        out[2] = (uint8_t)(v >> 16);
+        in += 2;
+        out += 3;
+    }
+}
+
+#ifdef BMP16_X86
+
+// Byte shuffles that interleave 16 blue, 16 green and 16 red bytes into 48
+// bytes of triples: INTERLEAVE.m[v][c] picks channel c's bytes for output
+// vector v, 0x80 leaving a zero.
+struct InterleaveMasks {
+    uint8_t m[3][3][16];
+};
+
+constexpr InterleaveMasks make_interleave_masks() {
+    InterleaveMasks masks{};
+    for (int v = 0; v < 3; ++v)
+        for (int c = 0; c < 3; ++c)
+            for (int j = 0; j < 16; ++j) {
+                int at = 16 * v + j;
+                masks.m[v][c][j] = (uint8_t)(at % 3 == c ? at / 3 : 0x80);
+            }
+    return masks;
+}
+
+alignas(16) constexpr InterleaveMasks INTERLEAVE = make_interleave_masks();
+
+__attribute__((target("ssse3"))) inline __m128i load16(const uint8_t *p) {
+    return _mm_loadu_si128((const __m128i *)p);
+}
+
+__attribute__((target("ssse3"))) inline __m128i channel_ssse3(const __m128i table[4], __m128i d0,
+                                                            __m128i d1, __m128i d2, __m128i d3,
+                                                            __m128i white) {
+    __m128i a = _mm_or_si128(_mm_shuffle_epi8(table[0], d0), _mm_shuffle_epi8(table[1], d1));
+    __m128i b = _mm_or_si128(_mm_shuffle_epi8(table[2], d2), _mm_shuffle_epi8(table[3], d3));
+    return _mm_or_si128(_mm_or_si128(a, b), white);
+}
+
+// A 32-bit Windows host may call with the stack aligned to 4 bytes only; the
+// vector spills need 16.
+#ifdef __i386__
+#define BMP16_ALIGN_STACK __attribute__((force_align_arg_pointer, noinline))
+#else
+#define BMP16_ALIGN_STACK
+#endif
+
+// Converts `groups` runs of 16 pixels: 32 bytes are loaded before 48 are stored.
+__attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(uint8_t *out, const uint8_t *in,
+                                                          uint32_t groups,
+                                                          const PixelTables *tables) {
+    const __m128i digit_mask = _mm_set1_epi8(0x0F);
+    const __m128i low_byte = _mm_set1_epi16(0x00FF);
+    const __m128i all_ones = _mm_set1_epi8(-1);
+    __m128i blue_t[4], green_t[4], red_t[4];
+    for (int n = 0; n < 4; ++n) {
+        blue_t[n] = load16(tables->digit[0][n]);
+        green_t[n] = load16(tables->digit[1][n]);
+        red_t[n] = load16(tables->digit[2][n]);
+    }
+    __m128i mix[3][3];
+    for (int v = 0; v < 3; ++v)
+        for (int c = 0; c < 3; ++c) mix[v][c] = load16(INTERLEAVE.m[v][c]);
+
+    for (uint32_t g = 0; g < groups; ++g) {
+        __m128i a = load16(in);
+        __m128i b = load16(in + 16);
+        __m128i lo = _mm_packus_epi16(_mm_and_si128(a, low_byte), _mm_and_si128(b, low_byte));
+        __m128i hi = _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+        __m128i d0 = _mm_and_si128(lo, digit_mask);
+        __m128i d1 = _mm_and_si128(_mm_srli_epi16(lo, 4), digit_mask);
+        __m128i d2 = _mm_and_si128(hi, digit_mask);
+        __m128i d3 = _mm_and_si128(_mm_srli_epi16(hi, 4), digit_mask);
+        __m128i white = _mm_cmpeq_epi8(_mm_and_si128(lo, hi), all_ones);
+        __m128i blue = channel_ssse3(blue_t, d0, d1, d2, d3, white);
+        __m128i green = channel_ssse3(green_t, d0, d1, d2, d3, white);
+        __m128i red = channel_ssse3(red_t, d0, d1, d2, d3, white);
+        for (int v = 0; v < 3; ++v) {
+            __m128i o = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(blue, mix[v][0]), _mm_shuffle_epi8(green, mix[v][1])),
+                _mm_shuffle_epi8(red, mix[v][2]));
+            _mm_storeu_si128((__m128i *)(out + 16 * v), o);
+        }
+        in += 32;
+        out += 48;
+    }
+}
+
+int detect_best_path() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3)) return CONVERT_SSSE3;
+    return CONVERT_SCALAR;
+}
+
+#endif
+
+}  // namespace
+
+ChannelScale derive_channel_scale(uint32_t mask) {
+    ChannelScale scale = {mask, CHANNEL_NONE, 0, 0};
+    if (mask == 0) return scale;
+    uint32_t high = 32 - (uint32_t)__builtin_clz(mask);
+    uint32_t low = (uint32_t)__builtin_ctz(mask);
+    scale.width = high - low;
+    if (high > 8) {
+        scale.mode = CHANNEL_RIGHT;
+        scale.shift = high - 8;
+    } else if (high < 8) {
+        scale.mode = CHANNEL_LEFT;
+        scale.shift = 8 - high;
+    }
+    return scale;
+}
+
+uint8_t expand_channel(uint32_t p, const ChannelScale *scale) {
+    // A zero mask has no bits to repeat; stepping by its width 0 would never end.
+    if (scale->width == 0) return 0;
+    uint32_t v = p & scale->mask;
+    if (scale->mode == CHANNEL_LEFT) v <<= scale->shift;
+    if (scale->mode == CHANNEL_RIGHT) v >>= scale->shift;
+    uint32_t acc = v;
+    int32_t remaining = 8;
+    for (;;) {
+        remaining -= (int32_t)scale->width;
+        if (remaining <= 0) break;
+        v >>= scale->width;
+        acc |= v;
+    }
+    return (uint8_t)acc;
+}
+
+int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout) {
+    uint32_t in_bytes, in_stride, out_bytes, out_stride, in_size, out_size;
+    if (!checked_mul_u32(width, 2, &in_bytes) || !checked_add_u32(in_bytes, 3, &in_stride))
+        return 0;
+    in_stride &= ~3u;
+    if (!checked_mul_u32(width, 3, &out_bytes)) return 0;
+    uint32_t pad = (0u - out_bytes) & 3u;
+    if (!checked_add_u32(out_bytes, pad, &out_stride)) return 0;
+    if (!checked_mul_u32(in_stride, height, &in_size)) return 0;
+    if (!checked_mul_u32(out_stride, height, &out_size)) return 0;
+    layout->width = width;
+    layout->height = height;
+    layout->in_stride = in_stride;
+    layout->out_stride = out_stride;
+    layout->pad = pad;
+    layout->in_size = in_size;
+    layout->out_size = out_size;
+    return 1;
+}
+
+void build_pixel_tables(const ChannelScale *red, const ChannelScale *green,
+                        const ChannelScale *blue, PixelTables *tables) {
+    uint32_t *low = tables->low;
+    uint32_t *high = tables->high;
+    low[0] = 0;
+    high[0] = 0;
+    // Entry n + j, for j below the single bit n, is entry j with bit n added.
+    for (uint32_t bit = 0; bit < 8; ++bit) {
+        uint32_t n = 1u << bit;
+        uint32_t low_bit = pack_triple(n, red, green, blue);
+        uint32_t high_bit = pack_triple(n << 8, red, green, blue);
+        for (uint32_t j = 0; j < n; ++j) {
+            low[n + j] = low[j] | low_bit;
+            high[n + j] = high[j] | high_bit;
+        }
+    }
+    for (uint32_t x = 0; x < 16; ++x) {
+        for (uint32_t c = 0; c < 3; ++c) {
+            uint32_t shift = 8 * c;
+            tables->digit[c][0][x] = (uint8_t)(low[x] >> shift);
+            tables->digit[c][1][x] = (uint8_t)(low[x << 4] >> shift);
+            tables->digit[c][2][x] = (uint8_t)(high[x] >> shift);
+            tables->digit[c][3][x] = (uint8_t)(high[x << 4] >> shift);
+        }
+    }
+}
+
+int convert_best_path(void) {
+#ifdef BMP16_X86
+    static const int best = detect_best_path();
+    return best;
+#else
+    return CONVERT_SCALAR;
+#endif
+}
+
+void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, uint32_t lead,
+                 const PixelTables *tables, int path) {
+    uint32_t done = 0;
+#ifdef BMP16_X86
+    if (path == CONVERT_SSSE3) {
+        // A group at pixel k stores up to output byte 3k + 48 once input byte
+        // 2k + 32 is read; the next unread input is at lead + 2k + 32, so a
+        // group may start only while k + 16 <= lead.
+        uint32_t room = width < lead ? width : lead;
+        uint32_t groups = room / 16;
+        convert_groups_ssse3(out, in, groups, tables);
+        done = groups * 16;
+    }
+#else
+    (void)lead;
+    (void)path;
+#endif
+    convert_pixels_scalar(out + (size_t)3 * done, in + (size_t)2 * done, width - done, tables);
+    memset(out + (size_t)3 * width, 0, pad);
+}
+
+int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelTables *tables,
+                    int path, ProgressCallback progress, LONG_PTR user) {
+    const uint32_t width = layout->width;
+    const uint32_t height = layout->height;
+    const uint32_t in_stride = layout->in_stride;
+    const uint32_t out_stride = layout->out_stride;
+    const uint32_t pad = layout->pad;
+    // The input rows end where the block ends; each row read moves the
+    // unread input in_stride on while the output moves out_stride.
+    uint32_t in_pos = layout->out_size - layout->in_size;
+    uint32_t out_pos = 0;
+    for (uint32_t i = 0; i < height; ++i) {
+        if (progress && progress((int32_t)i, (int32_t)height, user)) return 0;
+        convert_row(block + out_pos, block + in_pos, width, pad, in_pos - out_pos, tables, path);
+        in_pos += in_stride;
+        out_pos += out_stride;
+    }
+    if (progress && progress((int32_t)height, (int32_t)height, user)) return 0;
+    return 1;
+}

@@ -1,0 +1,60 @@
+#include "bmp16_header.h"
+
+#include <string.h>
+
+#include "checked.h"
+
+namespace {
+
+int refuse(int32_t *code) {
+    if (code) *code = RESULT_UNKNOWN_FORMAT;
+    return 0;
+}
+
+}  // namespace
+
+int check_bitmap_file_header(const uint8_t *header, int32_t *code) {
+    uint32_t off_bits = read_le32(header + BF_OFF_BITS);
+    if (read_le16(header + BF_TYPE) != BMP_SIGNATURE) return refuse(code);
+    if (read_le32(header + BF_SIZE) < off_bits) return refuse(code);
+    if (read_le16(header + BF_RESERVED1) != 0) return refuse(code);
+    if (read_le16(header + BF_RESERVED2) != 0) return refuse(code);
+    if (off_bits < BMP_HEADERS_SIZE) return refuse(code);
+    return 1;
+}
+
+int check_bitmap_info_header(const uint8_t *header, int32_t *code) {
+    if (read_le32(header + BI_SIZE) != BMP_INFO_HEADER_SIZE) return refuse(code);
+    if ((int32_t)read_le32(header + BI_WIDTH) <= 0) return refuse(code);
+    // Top-down bitmaps store a negative height; only bottom-up ones are read.
+    if ((int32_t)read_le32(header + BI_HEIGHT) <= 0) return refuse(code);
+    if (read_le16(header + BI_PLANES) != 1) return refuse(code);
+    if (read_le16(header + BI_BIT_COUNT) != BMP_INPUT_BITS) return refuse(code);
+    if (read_le32(header + BI_COMPRESSION) != BMP_COMPRESSION_BITFIELDS) return refuse(code);
+    return 1;
+}
+
+void fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record) {
+    record->left = 0;
+    record->top = 0;
+    record->width = (int32_t)read_le32(info_header + BI_WIDTH);
+    record->height = (int32_t)read_le32(info_header + BI_HEIGHT);
+    record->x_density = 0;
+    record->y_density = 0;
+    record->colour_depth = (int16_t)read_le16(info_header + BI_BIT_COUNT);
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    record->padding[0] = 0;
+    record->padding[1] = 0;
+#endif
+    record->info_handle = nullptr;
+}
+
+void write_dib_info_header(const uint8_t *info_header, uint8_t *out) {
+    memset(out, 0, BMP_INFO_HEADER_SIZE);
+    write_le32(out + BI_SIZE, BMP_INFO_HEADER_SIZE);
+    memcpy(out + BI_WIDTH, info_header + BI_WIDTH, 4);
+    memcpy(out + BI_HEIGHT, info_header + BI_HEIGHT, 4);
+    memcpy(out + BI_PLANES, info_header + BI_PLANES, 2);
+    write_le16(out + BI_BIT_COUNT, BMP_OUTPUT_BITS);
+    // biCompression stays BMP_COMPRESSION_RGB; image size, resolutions and colour counts stay 0.
+}

@@ -1,0 +1,142 @@
+// The image plug-in's exports: 16-bit bit-field bitmaps in, 24-bit DIBs out.
+#include <stdint.h>
+
+#include "bmp16_convert.h"
+#include "bmp16_header.h"
+#include "checked.h"
+#include "plugin_info.h"
+#include "source.h"
+
+namespace {
+
+const char *const PELLIMOR_INFO[] = {
+    "00IN",
+    "HiColor(64k Color) BMP to DIB filter ver0.01  Copyright (C) 2026 Pellimor developers",
+    "*.BMP",
+    "Windows Bitmap (64k Color)",
+    nullptr,
+};
+
+// Reads the file header and the information header into `headers` and checks both.
+int read_bitmap_headers(SourceStream *s, uint8_t *headers) {
+    int32_t code = RESULT_OK;
+    if (!source_read(s, headers, BMP_FILE_HEADER_SIZE)) return 0;
+    if (!check_bitmap_file_header(headers, &code)) {
+        source_fail(s, code, 0);
+        return 0;
+    }
+    uint8_t *info_header = headers + BMP_FILE_HEADER_SIZE;
+    if (!source_read(s, info_header, BMP_INFO_HEADER_SIZE)) return 0;
+    if (!check_bitmap_info_header(info_header, &code)) {
+        source_fail(s, code, 0);
+        return 0;
+    }
+    return 1;
+}
+
+// Moves on to byte `offset` of the bitmap as if the bytes before it were read.
+// A memory image that ends sooner has nothing more to give; a file can be
+// positioned past its end, and reads there give nothing either.
+int skip_to(SourceStream *s, uint32_t offset) {
+    if (s->file != INVALID_HANDLE_VALUE) return source_seek(s, offset);
+    uintptr_t length = (uintptr_t)(s->end - s->base);
+    s->cursor = s->base + (offset < length ? offset : length);
+    return 1;
+}
+
+}  // namespace
+
+SPI_EXPORT int32_t WINAPI GetPluginInfo(int32_t infono, char *buf, int32_t buflen) {
+    return plugin_info_copy(PELLIMOR_INFO, infono, buf, buflen);
+}
+
+SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
+    (void)filename;
+    SourceStream s;
+    uint8_t headers[BMP_HEADERS_SIZE];
+    int32_t answer = 0;
+    if (source_open_probe(&s, probe) && read_bitmap_headers(&s, headers)) answer = 1;
+    source_close(&s);
+    return answer;
+}
+
+SPI_EXPORT int32_t WINAPI GetPictureInfo(const char *buf, LONG_PTR len, uint32_t flag,
+                                         PictureInfoRecord *info) {
+    SourceStream s;
+    uint8_t headers[BMP_HEADERS_SIZE];
+    if (source_open(&s, buf, len, flag) && read_bitmap_headers(&s, headers))
+        fill_picture_info(headers + BMP_FILE_HEADER_SIZE, info);
+    source_close(&s);
+    return s.code;
+}
+
+SPI_EXPORT int32_t WINAPI GetPreview(const char *buf, LONG_PTR len, uint32_t flag, HLOCAL *info,
+                                     HLOCAL *bits, ProgressCallback progress, LONG_PTR user) {
+    (void)buf;
+    (void)len;
+    (void)flag;
+    (void)info;
+    (void)bits;
+    (void)progress;
+    (void)user;
+    return RESULT_NOT_SUPPORTED;
+}
+
+SPI_EXPORT int32_t WINAPI GetPicture(const char *buf, LONG_PTR len, uint32_t flag, HLOCAL *info,
+                                     HLOCAL *bits, ProgressCallback progress, LONG_PTR user) {
+    SourceStream s;
+    uint8_t headers[BMP_HEADERS_SIZE];
+    uint8_t masks[BMP_MASKS_SIZE];
+    const uint8_t *info_header = headers + BMP_FILE_HEADER_SIZE;
+    void *pixel_data = nullptr;
+    void *info_data = nullptr;
+    uint32_t off_bits = 0;
+    PixelLayout layout;
+    ChannelScale red, green, blue;
+    PixelTables tables;
+
+    *bits = nullptr;
+    *info = nullptr;
+    if (!source_open(&s, buf, len, flag)) goto done;
+    if (!read_bitmap_headers(&s, headers)) goto done;
+    if (!source_read(&s, masks, BMP_MASKS_SIZE)) goto done;
+    if (!derive_pixel_layout(read_le32(info_header + BI_WIDTH), read_le32(info_header + BI_HEIGHT),
+                             &layout)) {
+        source_fail(&s, RESULT_NO_MEMORY, ERROR_NOT_ENOUGH_MEMORY);
+        goto done;
+    }
+    // Rows start right after the masks, or at bfOffBits when that lies further
+    // on: a colour table or a gap may sit between.
+    off_bits = read_le32(headers + BF_OFF_BITS);
+    if (off_bits > BMP_PIXELS_AFTER_MASKS && !skip_to(&s, off_bits)) goto done;
+
+    if (!block_alloc(&s, info, &info_data, read_le32(info_header + BI_SIZE))) goto done;
+    write_dib_info_header(info_header, (uint8_t *)info_data);
+    if (!block_alloc(&s, bits, &pixel_data, layout.out_size)) goto done;
+    // The input rows go to the end of the output block and are converted
+    // forward in place; what the source lacks reads as zeros, which is black.
+    if (!source_read(&s, (uint8_t *)pixel_data + (layout.out_size - layout.in_size),
+                     layout.in_size))
+        goto done;
+
+    red = derive_channel_scale(read_le32(masks + BMP_RED_MASK));
+    green = derive_channel_scale(read_le32(masks + BMP_GREEN_MASK));
+    blue = derive_channel_scale(read_le32(masks + BMP_BLUE_MASK));
+    build_pixel_tables(&red, &green, &blue, &tables);
+    if (!convert_picture((uint8_t *)pixel_data, &layout, &tables, convert_best_path(), progress,
+                         user)) {
+        source_fail(&s, RESULT_CANCELLED, 0);
+        goto done;
+    }
+
+    LocalUnlock(*bits);
+    pixel_data = nullptr;
+    LocalUnlock(*info);
+    info_data = nullptr;
+
+done:
+    if (pixel_data) block_release(bits);
+    if (info_data) block_release(info);
+    source_close(&s);
+    return s.code;
+}

@@ -35,7 +35,7 @@ constexpr int32_t INFO_INDEX_LIMIT = 64;
 constexpr int PROGRESS_BAR_WIDTH = 32;
 constexpr uint32_t DIB_INFO_HEADER_SIZE = 40;
 constexpr uint32_t BMP_FILE_HEADER_SIZE = 14;
-constexpr uint32_t BI_BITFIELDS = 3;
+constexpr uint32_t COMPRESSION_BITFIELDS = 3;
 constexpr uint32_t BITFIELD_MASKS_SIZE = 12;
 
 static const char USAGE[] =
@@ -178,9 +178,9 @@ static int32_t WINAPI progress_report(int32_t done, int32_t total, LONG_PTR user
     bar->reports++;
     if (total > 0 && done >= 0) {
         int64_t permille = done >= total ? 1000 : (int64_t)done * 1000 / total;
-        if (permille > bar->permille) {
+        if (permille > bar->permille || !bar->drawn) {
             int redraw = permille / 10 != bar->permille / 10 || !bar->drawn;
-            bar->permille = (int32_t)permille;
+            if (permille > bar->permille) bar->permille = (int32_t)permille;
             if (bar->terminal && redraw) {
                 progress_draw(bar, "");
                 bar->drawn = 1;
@@ -583,7 +583,7 @@ static int write_dib(const std::string &path, HLOCAL info, HLOCAL bits) {
         uint32_t entries = colours_used;
         if (bit_count <= 8 && entries == 0) entries = 1u << bit_count;
         if (!checked_mul_u32(entries, 4, &table_size)) goto too_large;
-        if (compression == BI_BITFIELDS && header_size == DIB_INFO_HEADER_SIZE)
+        if (compression == COMPRESSION_BITFIELDS && header_size == DIB_INFO_HEADER_SIZE)
             table_size = BITFIELD_MASKS_SIZE;
     }
     if (!checked_mul_u32(width, bit_count, &stride) || !checked_add_u32(stride, 31, &stride))
@@ -719,6 +719,8 @@ static int parse_command_line(int argc, char **argv, CommandLine *cl) {
 }
 
 int main(int argc, char **argv) {
+    // Results and progress lines stay in order when both streams are piped.
+    setvbuf(stdout, nullptr, _IONBF, 0);
     CommandLine cl;
     int parsed = parse_command_line(argc, argv, &cl);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;

@@ -401,7 +401,7 @@ static int command_list(const LoadedPlugin *p, const CommandLine *cl) {
     for (const MemberRef &m : members)
         printf("%-*s %10llu %10llu\n", width, m.name.c_str(), (unsigned long long)m.position,
                (unsigned long long)m.size);
-    printf("%zu member%s\n", members.size(), members.size() == 1 ? "" : "s");
+    printf("%llu member%s\n", (unsigned long long)members.size(), members.size() == 1 ? "" : "s");
     return 0;
 }
 

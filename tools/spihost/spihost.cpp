@@ -176,25 +176,24 @@ static ProgressBar progress_start(const std::string &label) {
 static int32_t WINAPI progress_report(int32_t done, int32_t total, LONG_PTR user) {
     ProgressBar *bar = (ProgressBar *)user;
     bar->reports++;
+    int moved = 0;
     if (total > 0 && done >= 0) {
-        int64_t permille = done >= total ? 1000 : (int64_t)done * 1000 / total;
-        if (permille > bar->permille || !bar->drawn) {
-            int redraw = permille / 10 != bar->permille / 10 || !bar->drawn;
-            if (permille > bar->permille) bar->permille = (int32_t)permille;
-            if (bar->terminal && redraw) {
-                progress_draw(bar, "");
-                bar->drawn = 1;
-            }
+        int32_t permille = done >= total ? 1000 : (int32_t)((int64_t)done * 1000 / total);
+        if (permille > bar->permille) {
+            moved = permille / 10 != bar->permille / 10;
+            bar->permille = permille;
         }
+    }
+    if (bar->terminal && (moved || !bar->drawn)) {
+        progress_draw(bar, "");
+        bar->drawn = 1;
     }
     return cancel_requested ? 1 : 0;
 }
 
+// The last line: on a terminal it replaces the bar, elsewhere it is the only one.
 static void progress_finish(const ProgressBar *bar, int32_t code) {
-    if (bar->reports == 0 && code != RESULT_CANCELLED) {
-        if (bar->drawn) fputc('\n', stderr);
-        return;
-    }
+    if (bar->reports == 0) return;
     progress_draw(bar, code == RESULT_CANCELLED ? " cancelled\n" : "\n");
 }
 

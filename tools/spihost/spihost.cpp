@@ -429,6 +429,15 @@ static std::string output_path(const char *dir, const std::string &name) {
     return path;
 }
 
+// Creates the sub-folders a member name such as "docs/a.txt" needs below
+// `dir`; the plug-in and fopen create files, not folders.
+static int make_member_dirs(const char *dir, const std::string &name) {
+    for (size_t end = name.find_first_of("/\\"); end != std::string::npos;
+         end = name.find_first_of("/\\", end + 1))
+        if (!make_dir(output_path(dir, name.substr(0, end)).c_str())) return 0;
+    return 1;
+}
+
 static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const MemberRef &m) {
     const char *archive = cl->operands[0];
     std::string where = std::string(archive) + ", member " + m.name;
@@ -441,6 +450,7 @@ static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const Me
     ProgressBar bar = progress_start(m.name);
     std::string path = output_path(cl->to_dir, m.name);
 
+    if (member_name_safe(m.name) && !make_member_dirs(cl->to_dir, m.name)) return 0;
     if (!cl->memory) {
         std::vector<char> dest(cl->to_dir, cl->to_dir + strlen(cl->to_dir) + 1);
         int32_t code = p->get_file(archive, position, dest.data(), SOURCE_FILE | DEST_FILE,
@@ -448,6 +458,10 @@ static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const Me
         progress_finish(&bar, code);
         if (code != RESULT_OK) {
             report_result("GetFile", where.c_str(), code);
+            if (code == RESULT_INTERNAL_ERROR)
+                fprintf(stderr, "spihost: the plug-in writes %s\\%s itself; it refuses a name "
+                                "that would leave the folder and a path over 259 characters\n",
+                        cl->to_dir, m.name.c_str());
             return 0;
         }
         printf("%s -> %s (%llu bytes)\n", m.name.c_str(), path.c_str(), (unsigned long long)m.size);

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -152,6 +153,7 @@ TEST(SpihostArchive, ListsAndExtractsEveryMemberByteForByte) {
     EXPECT_EQ(read_file(dir + "/one/" + third.name),
               Bytes(archive.begin() + third.offset, archive.begin() + third.offset + third.size));
     EXPECT_TRUE(read_file(dir + "/one/" + members[0].name).empty());
+    std::filesystem::remove_all(dir);  // kept when an assertion stops the test
 }
 
 TEST(SpihostArchive, FailuresGiveTheCodeAndANonZeroExit) {
@@ -179,6 +181,42 @@ TEST(SpihostArchive, FailuresGiveTheCodeAndANonZeroExit) {
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.said), std::string::npos) << c.args << "\n" << r.output;
     }
+    std::filesystem::remove_all(dir);  // kept when an assertion stops the test
+}
+
+// An archive of two members, written here: one whose name leaves the output
+// folder, one in a sub-folder.
+static void write_crafted_fpk(const std::string &path) {
+    const char *names[2] = {"..\\up.txt", "sub/in.txt"};
+    Bytes fpk;
+    put32(&fpk, 2);
+    for (uint32_t i = 0; i < 2; i++) {
+        put32(&fpk, 4 + 2 * 24 + 3 * i);
+        put32(&fpk, 3);
+        char name[16] = {};
+        snprintf(name, sizeof name, "%s", names[i]);
+        fpk.insert(fpk.end(), name, name + 16);
+    }
+    for (char c : std::string("up\nin\n")) fpk.push_back((uint8_t)c);
+    std::ofstream(path, std::ios::binary).write((const char *)fpk.data(), (std::streamsize)fpk.size());
+}
+
+TEST(SpihostArchive, KeepsMembersInsideTheOutputFolder) {
+    std::string dir = make_samples();
+    ASSERT_FALSE(dir.empty());
+    write_crafted_fpk(dir + "/crafted.fpk");
+    for (const char *via : {"", " --memory"}) {
+        std::string out = dir + "/out" + (via[0] ? "_memory" : "_file");
+        HostRun r = run(std::string("extract ") + TOLVANE_PATH + " " + dir + "/crafted.fpk --to " +
+                        out + via);
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_FALSE(std::ifstream(dir + "/up.txt").good()) << via;
+        HostRun sub = run(std::string("extract ") + TOLVANE_PATH + " " + dir +
+                          "/crafted.fpk sub/in.txt --to " + out + via);
+        EXPECT_EQ(sub.status, 0) << sub.output;
+        EXPECT_EQ(read_file(out + "/sub/in.txt"), Bytes({'i', 'n', '\n'})) << via;
+    }
+    std::filesystem::remove_all(dir);  // kept when an assertion stops the test
 }
 
 TEST(SpihostPicture, DecodesBothSamplesToTheExpected24BitFile) {
@@ -208,4 +246,5 @@ TEST(SpihostPicture, DecodesBothSamplesToTheExpected24BitFile) {
     HostRun probe = run(std::string("probe ") + PELLIMOR_PATH + " " + dir + "/gradient555.bmp");
     EXPECT_EQ(probe.status, 0) << probe.output;
     EXPECT_NE(probe.output.find("by handle: 1 (supported)"), std::string::npos) << probe.output;
+    std::filesystem::remove_all(dir);  // kept when an assertion stops the test
 }

@@ -1,0 +1,71 @@
+// The interface's promises, checked on one input as a host would see them.
+//
+// Each check drives every export that reads input, from memory and from files
+// made of the same bytes, and compares each answer with a second, independent
+// reading of the bytes: the result code, the hand-over blocks (size and
+// contents), the host's variables on failure, the progress reports, the
+// extracted files and the count of live blocks. The fuzz targets trap on the
+// first broken promise; the tests report it.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "plugin_load.h"
+
+struct ContractRun {
+    const LoadedPlugin *plugin;
+    std::string scratch;   // an existing, empty folder; emptied again before returning
+    int count_blocks;      // the platform counts live blocks (the native Win32 layer)
+    uint32_t member_cap;   // members and pictures larger than this are not extracted
+    uint64_t calls;        // export calls made so far
+    std::string failure;   // the first broken promise, empty while all hold
+};
+
+inline ContractRun contract_run(const LoadedPlugin *plugin, const std::string &scratch) {
+    ContractRun run;
+    run.plugin = plugin;
+    run.scratch = scratch;
+#ifdef _WIN32
+    run.count_blocks = 0;
+#else
+    run.count_blocks = 1;
+#endif
+    run.member_cap = 1u << 20;
+    run.calls = 0;
+    return run;
+}
+
+// `tolvane`: IsSupported (buffer and handle), GetArchiveInfo, GetFileInfo
+// (exact and ignoring case) and GetFile (to memory and to a folder, with and
+// without a callback, from a file and from memory).
+void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size);
+
+// `pellimor`: IsSupported (buffer and handle), GetPictureInfo, GetPreview and
+// GetPicture (with and without a callback, cancelled at a row the input picks).
+void pellimor_contract(ContractRun *run, const uint8_t *data, size_t size);
+
+// The files a contract check writes: helpers shared by both checks.
+std::string contract_join(const std::string &dir, const std::string &name);
+int contract_write_file(const std::string &path, const uint8_t *data, size_t size);
+int contract_read_file(const std::string &path, std::string *out);
+int contract_folder_empty(const std::string &dir);
+void contract_empty_folder(const std::string &dir);
+int contract_make_folder(const std::string &dir);
+void contract_remove_folder(const std::string &dir);
+int64_t contract_live_blocks(const ContractRun *run);
+
+// Records the first broken promise (printf-style); always returns 0.
+int contract_fail(ContractRun *run, const char *format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Takes over a hand-over block as a host does: it must be unlocked and hold
+// exactly `size` bytes; its contents go to `out` and it is freed with
+// LocalFree, which must succeed.
+int contract_take_block(ContractRun *run, HLOCAL block, size_t size, std::string *out,
+                        const char *what);

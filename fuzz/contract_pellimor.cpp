@@ -1,0 +1,333 @@
+// The image plug-in's promises on one input, against a reference decoder
+// written here in the plainest form: one pixel at a time, each channel by the
+// mask rule, no tables.
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "contract.h"
+
+namespace {
+
+constexpr uint32_t HEADERS_END = 54;
+constexpr uint32_t MASKS_END = 66;
+constexpr uint64_t BLOCK_LIMIT = 0x7FFFFFFFu;
+constexpr uint64_t POSITION_LIMIT = 0x7FFFFFFFu;
+const HLOCAL UNTOUCHED = (HLOCAL)(uintptr_t)0x5EED0000u;
+
+struct View {
+    const uint8_t *data;
+    size_t size;
+};
+
+uint8_t view_byte(View v, uint64_t at) { return at < v.size ? v.data[at] : 0; }
+uint32_t view_le16(View v, uint64_t at) {
+    return (uint32_t)view_byte(v, at) | (uint32_t)view_byte(v, at + 1) << 8;
+}
+uint32_t view_le32(View v, uint64_t at) { return view_le16(v, at) | view_le16(v, at + 2) << 16; }
+
+uint8_t choice(View v, size_t i) { return i < v.size ? v.data[v.size - 1 - i] : 0; }
+
+struct RefBitmap {
+    int ok;  // both header checks pass
+    int32_t width, height;
+    uint32_t masks[3];  // red, green, blue
+    uint32_t pixels_at;
+};
+
+RefBitmap ref_headers(View v) {
+    RefBitmap b = {};
+    uint32_t off_bits = view_le32(v, 10);
+    b.ok = view_le16(v, 0) == 0x4D42 && view_le32(v, 2) >= off_bits && view_le16(v, 6) == 0 &&
+           view_le16(v, 8) == 0 && off_bits >= HEADERS_END && view_le32(v, 14) == 40 &&
+           (int32_t)view_le32(v, 18) > 0 && (int32_t)view_le32(v, 22) > 0 &&
+           view_le16(v, 26) == 1 && view_le16(v, 28) == 16 && view_le32(v, 30) == 3;
+    b.width = (int32_t)view_le32(v, 18);
+    b.height = (int32_t)view_le32(v, 22);
+    for (int i = 0; i < 3; ++i) b.masks[i] = view_le32(v, HEADERS_END + 4 * i);
+    b.pixels_at = off_bits > MASKS_END ? off_bits : MASKS_END;
+    return b;
+}
+
+// One channel: the mask's span moved so its top bit is bit 7, then its bits
+// repeated downward until 8 bits are filled.
+uint8_t ref_channel(uint32_t p, uint32_t mask) {
+    if (mask == 0) return 0;
+    int high = 32, low = 0;
+    while (!(mask & (1u << (high - 1)))) --high;
+    while (!(mask & (1u << low))) ++low;
+    int width = high - low;
+    uint32_t v = p & mask;
+    if (high > 8) v >>= high - 8;
+    else v <<= 8 - high;
+    uint32_t acc = v;
+    for (int remaining = 8 - width; remaining > 0; remaining -= width) {
+        v >>= width;
+        acc |= v;
+    }
+    return (uint8_t)acc;
+}
+
+struct Geometry {
+    uint64_t out_stride, out_size;
+    uint64_t in_stride;
+};
+
+Geometry ref_geometry(const RefBitmap &b) {
+    Geometry g;
+    uint64_t w = (uint64_t)b.width, h = (uint64_t)b.height;
+    g.out_stride = (3 * w + 3) / 4 * 4;
+    g.out_size = g.out_stride * h;
+    g.in_stride = (2 * w + 3) / 4 * 4;
+    return g;
+}
+
+std::string ref_decode(View v, const RefBitmap &b, const Geometry &g) {
+    std::string out((size_t)g.out_size, '\0');
+    for (int32_t y = 0; y < b.height; ++y) {
+        for (int32_t x = 0; x < b.width; ++x) {
+            uint32_t p = view_le16(v, b.pixels_at + (uint64_t)y * g.in_stride + 2 * (uint64_t)x);
+            char *o = &out[(size_t)(y * g.out_stride + 3 * (uint64_t)x)];
+            if (p == 0xFFFF) {
+                o[0] = o[1] = o[2] = (char)0xFF;
+            } else if (p != 0) {
+                o[0] = (char)ref_channel(p, b.masks[2]);
+                o[1] = (char)ref_channel(p, b.masks[1]);
+                o[2] = (char)ref_channel(p, b.masks[0]);
+            }
+        }
+    }
+    return out;
+}
+
+std::string ref_dib_header(const RefBitmap &b) {
+    std::string h(40, '\0');
+    uint32_t fields[3] = {40, (uint32_t)b.width, (uint32_t)b.height};
+    for (int f = 0; f < 3; ++f)
+        for (int i = 0; i < 4; ++i) h[4 * f + i] = (char)(fields[f] >> (8 * i));
+    h[12] = 1;
+    h[14] = 24;
+    return h;
+}
+
+struct Progress {
+    std::vector<std::pair<int32_t, int32_t>> reports;
+    size_t cancel_at;
+    LONG_PTR user;
+    int wrong_user;
+};
+
+thread_local Progress *current_progress = nullptr;
+
+int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user) {
+    Progress *p = current_progress;
+    if (!p) return 1;
+    if (user != p->user) p->wrong_user = 1;
+    p->reports.push_back({done, total});
+    return p->reports.size() - 1 == p->cancel_at ? 1 : 0;
+}
+
+struct Pellimor {
+    ContractRun *run;
+    const LoadedPlugin *p;
+    View input;
+    const uint8_t *image;
+    std::string file;  // `prefix` bytes, then the input
+    uint32_t prefix;
+    int64_t live_at_start;
+    RefBitmap bmp;
+};
+
+int blocks_back(Pellimor *t, const char *what) {
+    int64_t live = contract_live_blocks(t->run);
+    if (live != t->live_at_start)
+        return contract_fail(t->run, "%s: %lld blocks left allocated", what,
+                             (long long)(live - t->live_at_start));
+    return 1;
+}
+
+int expect_code(Pellimor *t, const char *what, int32_t got, int32_t want) {
+    if (got == want) return 1;
+    return contract_fail(t->run, "%s: result %d, expected %d", what, got, want);
+}
+
+void probe(Pellimor *t, int by_handle) {
+    const char *what = by_handle ? "IsSupported(handle)" : "IsSupported(buffer)";
+    int want = t->bmp.ok;
+    int32_t got;
+    if (by_handle) {
+        HANDLE h = CreateFileA(t->file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            contract_fail(t->run, "%s: cannot open the input file", what);
+            return;
+        }
+        SetFilePointer(h, (LONG)t->prefix, nullptr, FILE_BEGIN);
+        got = t->p->is_supported(t->file.c_str(), (void *)h);
+        DWORD here = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
+        CloseHandle(h);
+        if (here != t->prefix)
+            contract_fail(t->run, "%s: handle left at %u, not %u", what, (unsigned)here,
+                          t->prefix);
+    } else {
+        uint8_t *buffer = (uint8_t *)calloc(PROBE_BUFFER_SIZE, 1);
+        memcpy(buffer, t->input.data, t->input.size < PROBE_BUFFER_SIZE ? t->input.size : PROBE_BUFFER_SIZE);
+        got = t->p->is_supported("probe.bmp", buffer);
+        free(buffer);
+    }
+    ++t->run->calls;
+    if (got != want) contract_fail(t->run, "%s: answered %d, expected %d", what, got, want);
+    blocks_back(t, what);
+}
+
+void picture_info(Pellimor *t, int from_file) {
+    const char *what = from_file ? "GetPictureInfo(file)" : "GetPictureInfo(memory)";
+    PictureInfoRecord record;
+    memset(&record, 0xA5, sizeof record);
+    PictureInfoRecord before = record;
+    uint32_t extra = (uint32_t)choice(t->input, 2) << 3;
+    int32_t got = from_file ? t->p->get_picture_info(t->file.c_str(), (LONG_PTR)t->prefix,
+                                                     SOURCE_FILE | extra, &record)
+                            : t->p->get_picture_info((const char *)t->image,
+                                                     (LONG_PTR)t->input.size,
+                                                     SOURCE_MEMORY | extra, &record);
+    ++t->run->calls;
+    if (!t->bmp.ok) {
+        expect_code(t, what, got, RESULT_UNKNOWN_FORMAT);
+        if (memcmp(&record, &before, sizeof record) != 0)
+            contract_fail(t->run, "%s: failed check wrote the host's record", what);
+    } else if (expect_code(t, what, got, RESULT_OK)) {
+        if (record.left != 0 || record.top != 0 || record.width != t->bmp.width ||
+            record.height != t->bmp.height || record.x_density != 0 || record.y_density != 0 ||
+            record.colour_depth != 16 || record.info_handle != nullptr)
+            contract_fail(t->run, "%s: record is not (0, 0, %d, %d, 0, 0, 16, null)", what,
+                          t->bmp.width, t->bmp.height);
+    }
+    blocks_back(t, what);
+}
+
+void preview(Pellimor *t) {
+    HLOCAL info = UNTOUCHED, bits = UNTOUCHED;
+    int32_t got = t->p->get_preview((const char *)t->image, (LONG_PTR)t->input.size,
+                                    SOURCE_MEMORY, &info, &bits, record_progress, 0);
+    ++t->run->calls;
+    expect_code(t, "GetPreview", got, RESULT_NOT_SUPPORTED);
+    if (info != UNTOUCHED || bits != UNTOUCHED)
+        contract_fail(t->run, "GetPreview: changed the host's variables");
+    blocks_back(t, "GetPreview");
+}
+
+void picture(Pellimor *t, int from_file, int with_callback, size_t cancel_at) {
+    char what[96];
+    snprintf(what, sizeof what, "GetPicture(%s%s)", from_file ? "file" : "memory",
+             with_callback ? ", callback" : "");
+    const RefBitmap &b = t->bmp;
+    int32_t want = RESULT_OK;
+    int32_t also = RESULT_OK;  // a second acceptable code, when two failures meet
+    Geometry g = ref_geometry(b);
+    if (!b.ok) {
+        want = RESULT_UNKNOWN_FORMAT;
+    } else {
+        int too_big = g.out_size > BLOCK_LIMIT;
+        int unreachable = from_file && b.pixels_at > MASKS_END &&
+                          (uint64_t)t->prefix + b.pixels_at > POSITION_LIMIT;
+        if (too_big) want = RESULT_NO_MEMORY;
+        if (unreachable) {
+            if (too_big) also = RESULT_READ_ERROR;
+            else want = RESULT_READ_ERROR;
+        }
+        if (!too_big && !unreachable && g.out_size > t->run->member_cap) return;
+    }
+    std::vector<std::pair<int32_t, int32_t>> reports;
+    if (want == RESULT_OK && with_callback) {
+        for (int32_t i = 0; i <= b.height; ++i) reports.push_back({i, b.height});
+        if (cancel_at < reports.size()) {
+            reports.resize(cancel_at + 1);
+            want = RESULT_CANCELLED;
+        }
+    }
+    Progress progress = {{}, cancel_at, (LONG_PTR)0x3C0DE + (LONG_PTR)cancel_at, 0};
+    HLOCAL info = UNTOUCHED, bits = UNTOUCHED;
+    uint32_t extra = (uint32_t)choice(t->input, 3) << 3;
+    current_progress = &progress;
+    ProgressCallback cb = with_callback ? record_progress : nullptr;
+    int32_t got = from_file
+                      ? t->p->get_picture(t->file.c_str(), (LONG_PTR)t->prefix,
+                                          SOURCE_FILE | extra, &info, &bits, cb, progress.user)
+                      : t->p->get_picture((const char *)t->image, (LONG_PTR)t->input.size,
+                                          SOURCE_MEMORY | extra, &info, &bits, cb,
+                                          progress.user);
+    current_progress = nullptr;
+    ++t->run->calls;
+    if (got != want && !(also != RESULT_OK && got == also)) expect_code(t, what, got, want);
+    if (progress.wrong_user) contract_fail(t->run, "%s: callback got another user value", what);
+    if (got == RESULT_OK && want == RESULT_OK) {
+        if (with_callback && progress.reports != reports)
+            contract_fail(t->run, "%s: %zu progress reports, expected %zu", what,
+                          progress.reports.size(), reports.size());
+        std::string header, pixels;
+        if (contract_take_block(t->run, info, 40, &header, what) &&
+            header != ref_dib_header(b))
+            contract_fail(t->run, "%s: information block is not the 24-bit header", what);
+        if (contract_take_block(t->run, bits, (size_t)g.out_size, &pixels, what) &&
+            pixels != ref_decode(t->input, b, g)) {
+            std::string ref = ref_decode(t->input, b, g);
+            size_t at = 0;
+            while (at < ref.size() && ref[at] == pixels[at]) ++at;
+            contract_fail(t->run, "%s: %dx%d masks %08x %08x %08x: pixels differ from byte %zu",
+                          what, b.width, b.height, b.masks[0], b.masks[1], b.masks[2], at);
+        }
+    } else {
+        if (got == RESULT_OK) {
+            LocalFree(info);
+            LocalFree(bits);
+        } else if (info != nullptr || bits != nullptr) {
+            contract_fail(t->run, "%s: failed with %d but the host's variables are not null",
+                          what, got);
+        }
+        if (got == RESULT_CANCELLED && want == RESULT_CANCELLED && progress.reports != reports)
+            contract_fail(t->run, "%s: cancelled after %zu reports, expected %zu", what,
+                          progress.reports.size(), reports.size());
+    }
+    blocks_back(t, what);
+}
+
+}  // namespace
+
+void pellimor_contract(ContractRun *run, const uint8_t *data, size_t size) {
+    Pellimor t;
+    t.run = run;
+    t.p = run->plugin;
+    t.input = View{data, size};
+    t.live_at_start = contract_live_blocks(run);
+    t.bmp = ref_headers(t.input);
+    t.prefix = choice(t.input, 0) % 3 == 0 ? 0 : choice(t.input, 1) % 29;
+    t.file = contract_join(run->scratch, "b.bmp");
+    uint8_t *image = (uint8_t *)malloc(size ? size : 1);
+    if (size) memcpy(image, data, size);
+    t.image = image;
+    std::string bytes(t.prefix, 'B');
+    bytes.append((const char *)data, size);
+    if (!contract_write_file(t.file, (const uint8_t *)bytes.data(), bytes.size())) {
+        contract_fail(run, "cannot write the scratch file in %s", run->scratch.c_str());
+        free(image);
+        return;
+    }
+
+    probe(&t, 0);
+    probe(&t, 1);
+    picture_info(&t, 0);
+    picture_info(&t, 1);
+    preview(&t);
+    size_t rows = t.bmp.height > 0 ? (size_t)t.bmp.height : 0;
+    picture(&t, 0, 0, 0);
+    picture(&t, 0, 1, (size_t)-1);
+    picture(&t, 1, 1, choice(t.input, 4) % (rows + 2));
+    picture(&t, 1, 0, 0);
+
+    free(image);
+    remove(t.file.c_str());
+}

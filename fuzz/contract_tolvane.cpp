@@ -1,0 +1,620 @@
+// The archive plug-in's promises on one input, against an independent reading
+// of the FPK directory written here in the plainest form.
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "contract.h"
+
+namespace {
+
+constexpr uint32_t FPK_COUNT_LIMIT = 89478484;
+constexpr uint32_t PROBE_ENTRIES = 85;
+constexpr uint32_t ALL_ENTRIES = 0xFFFFFFFFu;
+constexpr uint32_t LAST_POSITION = 0x7FFFFFFFu;  // SetFilePointer's longest reach
+constexpr size_t OUTPUT_PATH_MAX = 259;
+const HLOCAL UNTOUCHED = (HLOCAL)(uintptr_t)0x5EED0000u;
+
+// The input as the plug-in reads it: zeros past the end.
+struct View {
+    const uint8_t *data;
+    size_t size;
+};
+
+uint8_t view_byte(View v, uint64_t at) { return at < v.size ? v.data[at] : 0; }
+
+uint32_t view_le32(View v, uint64_t at) {
+    return (uint32_t)view_byte(v, at) | (uint32_t)view_byte(v, at + 1) << 8 |
+           (uint32_t)view_byte(v, at + 2) << 16 | (uint32_t)view_byte(v, at + 3) << 24;
+}
+
+std::string view_bytes(View v, uint64_t at, uint32_t n) {
+    std::string s(n, '\0');
+    for (uint32_t i = 0; i < n && at + i < v.size; ++i) s[i] = (char)v.data[at + i];
+    return s;
+}
+
+// Byte `i` counted from the end: the input's own choice of names, positions,
+// cancel points and flag bits.
+uint8_t choice(View v, size_t i) { return i < v.size ? v.data[v.size - 1 - i] : 0; }
+
+struct RefEntry {
+    uint32_t offset;
+    uint32_t size;
+    std::string name;
+};
+
+struct RefDirectory {
+    int ok;
+    std::vector<RefEntry> entries;  // when ok: the examined entries, in order
+};
+
+// 1 to 15 bytes 0x21..0x7E, then NUL.
+int ref_name(View v, uint64_t at, std::string *name) {
+    name->clear();
+    for (int i = 0; i < 16; ++i) {
+        uint8_t c = view_byte(v, at + i);
+        if (c >= 0x21 && c <= 0x7E) {
+            name->push_back((char)c);
+            continue;
+        }
+        return c == 0 && i > 0;
+    }
+    return 0;
+}
+
+// The directory at `base`, judged on its first `limit` entries. An entry past
+// the end of the input reads as zeros and fails on its size, so the walk ends
+// within the input whatever the count says.
+RefDirectory ref_directory(View v, uint64_t base, uint32_t limit) {
+    RefDirectory d = {0, {}};
+    uint32_t count = view_le32(v, base);
+    if (count < 1 || count > FPK_COUNT_LIMIT) return d;
+    uint32_t n = count < limit ? count : limit;
+    for (uint32_t j = 0; j < n; ++j) {
+        uint64_t at = base + 4 + 24ull * j;
+        RefEntry e;
+        e.offset = view_le32(v, at);
+        e.size = view_le32(v, at + 4);
+        if (j == 0 && (int32_t)e.offset < (int32_t)(count * 24 + 4)) return d;
+        if ((int32_t)e.size < 1) return d;
+        if (!ref_name(v, at + 8, &e.name)) return d;
+        if (j > 0 && e.offset != d.entries.back().offset + d.entries.back().size) return d;
+        d.entries.push_back(e);
+    }
+    d.ok = 1;
+    return d;
+}
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+
+int names_equal(const std::string &stored, const std::string &wanted, int ignore_case) {
+    if (stored.size() != wanted.size()) return 0;
+    for (size_t i = 0; i < stored.size(); ++i) {
+        char a = stored[i], b = wanted[i];
+        if (ignore_case ? ascii_lower(a) != ascii_lower(b) : a != b) return 0;
+    }
+    return 1;
+}
+
+std::string swap_case(std::string s) {
+    for (char &c : s) {
+        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+        else if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    }
+    return s;
+}
+
+const char *code_name(int32_t code) {
+    switch (code) {
+    case RESULT_NOT_SUPPORTED: return "NOT_SUPPORTED";
+    case RESULT_OK: return "OK";
+    case RESULT_CANCELLED: return "CANCELLED";
+    case RESULT_UNKNOWN_FORMAT: return "UNKNOWN_FORMAT";
+    case RESULT_NO_MEMORY: return "NO_MEMORY";
+    case RESULT_MEMORY_ERROR: return "MEMORY_ERROR";
+    case RESULT_READ_ERROR: return "READ_ERROR";
+    case RESULT_INTERNAL_ERROR: return "INTERNAL_ERROR";
+    default: return "not an interface code";
+    }
+}
+
+// Progress reports seen by one call, and the report at which to answer stop.
+struct Progress {
+    std::vector<std::pair<int32_t, int32_t>> reports;
+    size_t cancel_at;  // index into the reports; past the end: never cancel
+    LONG_PTR user;
+    int wrong_user;
+};
+
+thread_local Progress *current_progress = nullptr;
+
+int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user) {
+    Progress *p = current_progress;
+    if (!p) return 1;
+    if (user != p->user) p->wrong_user = 1;
+    p->reports.push_back({done, total});
+    return p->reports.size() - 1 == p->cancel_at ? 1 : 0;
+}
+
+// GetFile's reports for a member of `size` bytes: 32 steps (or one per byte
+// below 32), the completed count, then a report that starts over at 0 of 32.
+std::vector<std::pair<int32_t, int32_t>> member_reports(uint32_t size) {
+    uint32_t steps = size / 32 == 0 ? size : 32;
+    std::vector<std::pair<int32_t, int32_t>> r;
+    for (uint32_t i = 0; i < steps; ++i) r.push_back({(int32_t)i, (int32_t)steps});
+    r.push_back({(int32_t)steps, (int32_t)steps});
+    r.push_back({0, 32});
+    return r;
+}
+
+// What one GetFile must give: the code and, on success, the member's bytes.
+struct Expected {
+    int32_t code;
+    std::string name;
+    std::string bytes;
+    uint32_t size;
+};
+
+// The name addresses a place outside the folder: refused, nothing created.
+int name_leaves_folder(const std::string &name) {
+    if (name.empty()) return 0;
+    if (name[0] == '/' || name[0] == '\\' || name.find(':') != std::string::npos) return 1;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("/\\", start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return 1;
+        start = end + 1;
+    }
+    return 0;
+}
+
+// A plain file name in the folder: no separator, not made of dots only, and
+// (on Windows) none of the characters Windows refuses or strips.
+int name_is_plain(const std::string &name) {
+    if (name.find_first_of("/\\") != std::string::npos) return 0;
+    if (name.find_first_not_of('.') == std::string::npos) return 0;
+#ifdef _WIN32
+    if (name.find_first_of("<>\"|?*") != std::string::npos) return 0;
+    if (name.back() == '.') return 0;
+#endif
+    return 1;
+}
+
+struct Tolvane {
+    ContractRun *run;
+    const LoadedPlugin *p;
+    View input;
+    const uint8_t *image;  // a copy of the input exactly `size` bytes long
+    std::string archive;   // the input as a file
+    std::string listed;    // `prefix` bytes, then the input, as a file
+    uint32_t prefix;
+    std::string out;       // the folder GetFile writes to
+    int64_t live_at_start;
+    RefDirectory dir;      // the whole directory of the input, read independently
+};
+
+int blocks_back(Tolvane *t, const char *what) {
+    int64_t live = contract_live_blocks(t->run);
+    if (live != t->live_at_start)
+        return contract_fail(t->run, "%s: %lld blocks left allocated", what,
+                             (long long)(live - t->live_at_start));
+    return 1;
+}
+
+int expect_code(Tolvane *t, const char *what, int32_t got, int32_t want) {
+    if (got == want) return 1;
+    return contract_fail(t->run, "%s: result %d (%s), expected %d (%s)", what, got,
+                         code_name(got), want, code_name(want));
+}
+
+int check_record(Tolvane *t, const char *what, const FileInfoRecord *r, const RefEntry &e) {
+    if (r->method[0] != ' ' || r->method[1] != '\0')
+        return contract_fail(t->run, "%s: method is not a single blank", what);
+    if (r->position != e.offset || r->packed_size != e.size || r->size != e.size)
+        return contract_fail(t->run,
+                             "%s: record says position %llu sizes %llu/%llu, directory %u/%u",
+                             what, (unsigned long long)r->position,
+                             (unsigned long long)r->packed_size, (unsigned long long)r->size,
+                             e.offset, e.size);
+    if (r->timestamp != 0 || r->crc != 0 || r->path[0] != '\0')
+        return contract_fail(t->run, "%s: timestamp, crc or path not cleared", what);
+    if (memcmp(r->file_name, e.name.c_str(), e.name.size() + 1) != 0)
+        return contract_fail(t->run, "%s: file_name is not the stored name \"%s\"", what,
+                             e.name.c_str());
+    return 1;
+}
+
+void probe_buffer(Tolvane *t) {
+    uint8_t *probe = (uint8_t *)malloc(PROBE_BUFFER_SIZE);
+    size_t n = t->input.size < PROBE_BUFFER_SIZE ? t->input.size : PROBE_BUFFER_SIZE;
+    memset(probe, 0, PROBE_BUFFER_SIZE);
+    if (n) memcpy(probe, t->input.data, n);
+    int want = ref_directory(t->input, 0, PROBE_ENTRIES).ok;
+    int32_t got = t->p->is_supported("probe.fpk", probe);
+    ++t->run->calls;
+    free(probe);
+    if (got != want)
+        contract_fail(t->run, "IsSupported(buffer): answered %d, expected %d", got, want);
+    blocks_back(t, "IsSupported(buffer)");
+}
+
+void probe_handle(Tolvane *t) {
+    HANDLE h = CreateFileA(t->archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        contract_fail(t->run, "IsSupported(handle): cannot open the input file");
+        return;
+    }
+    uint32_t at = choice(t->input, 1) % 41;
+    SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN);
+    int want = ref_directory(t->input, at, PROBE_ENTRIES).ok;
+    int32_t got = t->p->is_supported(t->archive.c_str(), (void *)h);
+    ++t->run->calls;
+    DWORD here = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
+    CloseHandle(h);
+    if (got != want)
+        contract_fail(t->run, "IsSupported(handle at %u): answered %d, expected %d", at, got,
+                      want);
+    if (here != at)
+        contract_fail(t->run, "IsSupported(handle at %u): left the handle at %u", at,
+                      (unsigned)here);
+    blocks_back(t, "IsSupported(handle)");
+}
+
+void list_archive(Tolvane *t, int from_file) {
+    const char *what = from_file ? "GetArchiveInfo(file)" : "GetArchiveInfo(memory)";
+    HLOCAL info = UNTOUCHED;
+    uint32_t extra = (uint32_t)(choice(t->input, 2) & 0xF8) << (from_file ? 0 : 8);
+    uint32_t kind = from_file ? (choice(t->input, 3) % 7 == 0 ? 0 : 2 + choice(t->input, 3) % 6)
+                              : SOURCE_MEMORY;
+    int32_t got = from_file ? t->p->get_archive_info(t->listed.c_str(), (LONG_PTR)t->prefix,
+                                                     kind | extra, &info)
+                            : t->p->get_archive_info((const char *)t->image,
+                                                     (LONG_PTR)t->input.size, kind | extra,
+                                                     &info);
+    ++t->run->calls;
+    if (!t->dir.ok) {
+        expect_code(t, what, got, RESULT_UNKNOWN_FORMAT);
+        if (info != UNTOUCHED) contract_fail(t->run, "%s: failed check changed the host's variable", what);
+        blocks_back(t, what);
+        return;
+    }
+    uint64_t records = (uint64_t)t->dir.entries.size() + 1;
+    uint64_t bytes = records * sizeof(FileInfoRecord);
+    if (bytes > 0x7FFFFFFFu) {
+        expect_code(t, what, got, RESULT_NO_MEMORY);
+        if (info != nullptr) contract_fail(t->run, "%s: host's variable not null", what);
+        blocks_back(t, what);
+        return;
+    }
+    if (!expect_code(t, what, got, RESULT_OK)) {
+        if (got == RESULT_OK) LocalFree(info);
+        return;
+    }
+    std::string block;
+    if (contract_take_block(t->run, info, (size_t)bytes, &block, what)) {
+        const FileInfoRecord *r = (const FileInfoRecord *)block.data();
+        for (size_t i = 0; i < t->dir.entries.size(); ++i)
+            if (!check_record(t, what, &r[i], t->dir.entries[i])) break;
+        if (r[t->dir.entries.size()].method[0] != '\0')
+            contract_fail(t->run, "%s: the list does not end with a terminator record", what);
+    }
+    blocks_back(t, what);
+}
+
+void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_file) {
+    char what[96];
+    snprintf(what, sizeof what, "GetFileInfo(%s, %s)", from_file ? "file" : "memory",
+             ignore_case ? "ignoring case" : "exact");
+    FileInfoRecord record;
+    memset(&record, 0xA5, sizeof record);
+    FileInfoRecord before = record;
+    uint32_t flag = (ignore_case ? MATCH_IGNORE_CASE : 0) | (from_file ? SOURCE_FILE : SOURCE_MEMORY);
+    int32_t got = from_file ? t->p->get_file_info(t->listed.c_str(), (LONG_PTR)t->prefix,
+                                                  name.c_str(), flag, &record)
+                            : t->p->get_file_info((const char *)t->image,
+                                                  (LONG_PTR)t->input.size, name.c_str(), flag,
+                                                  &record);
+    ++t->run->calls;
+    if (!t->dir.ok) {
+        expect_code(t, what, got, RESULT_UNKNOWN_FORMAT);
+        if (memcmp(&record, &before, sizeof record) != 0)
+            contract_fail(t->run, "%s: failed check wrote the host's record", what);
+    } else {
+        const RefEntry *match = nullptr;
+        for (const RefEntry &e : t->dir.entries)
+            if (names_equal(e.name, name, ignore_case)) {
+                match = &e;
+                break;
+            }
+        if (match) {
+            if (expect_code(t, what, got, RESULT_OK)) check_record(t, what, &record, *match);
+        } else {
+            expect_code(t, what, got, RESULT_READ_ERROR);
+            if (record.method[0] != '\0')
+                contract_fail(t->run, "%s: no match, but method's first byte is not 0", what);
+        }
+    }
+    blocks_back(t, what);
+}
+
+// GetFile from the archive file at `position`, as the directory says it ends.
+Expected expect_member(Tolvane *t, uint32_t position) {
+    Expected e = {RESULT_READ_ERROR, "", "", 0};
+    if (position > LAST_POSITION) return e;
+    if (!t->dir.ok) {
+        e.code = RESULT_UNKNOWN_FORMAT;
+        return e;
+    }
+    for (const RefEntry &entry : t->dir.entries)
+        if (entry.offset == position) {
+            e.code = RESULT_OK;
+            e.name = entry.name;
+            e.size = entry.size;
+            return e;
+        }
+    return e;
+}
+
+// Calls GetFile and checks the code, the progress reports and the user
+// value; *due says whether the code was an accepted one. `write_may_fail`:
+// the platform may refuse the output path, so a failed write
+// (RESULT_INTERNAL_ERROR) is accepted in place of success.
+int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR len, char *dest,
+                      uint32_t flag, int with_callback, size_t cancel_at, const Expected &want,
+                      int write_may_fail, int *due) {
+    Progress progress = {{}, cancel_at, (LONG_PTR)0x5A17 + (LONG_PTR)cancel_at, 0};
+    int32_t primary = want.code;
+    std::vector<std::pair<int32_t, int32_t>> reports;
+    if (want.code == RESULT_OK && with_callback) {
+        reports = member_reports(want.size);
+        if (cancel_at < reports.size()) {
+            reports.resize(cancel_at + 1);
+            primary = RESULT_CANCELLED;
+        }
+    }
+    current_progress = &progress;
+    int32_t got = t->p->get_file(src, len, dest, flag, with_callback ? record_progress : nullptr,
+                                 progress.user);
+    current_progress = nullptr;
+    ++t->run->calls;
+    int accepted = got == primary;
+    if (got == RESULT_INTERNAL_ERROR && primary == RESULT_OK && write_may_fail) accepted = 1;
+    // A refused name may be found before or after the member is read.
+    if (got == RESULT_CANCELLED && want.code == RESULT_INTERNAL_ERROR && with_callback &&
+        cancel_at < member_reports(want.size).size())
+        accepted = 1;
+    if (!accepted) expect_code(t, what, got, primary);
+    if (progress.wrong_user) contract_fail(t->run, "%s: callback got another user value", what);
+    if (with_callback && got == primary && want.code == RESULT_OK &&
+        progress.reports != reports) {
+        std::string seen;
+        for (auto &r : progress.reports)
+            seen += "(" + std::to_string(r.first) + "," + std::to_string(r.second) + ")";
+        contract_fail(t->run, "%s: %zu reports, expected %zu: %.200s", what,
+                      progress.reports.size(), reports.size(), seen.c_str());
+    }
+    *due = accepted;
+    return got;
+}
+
+void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t cancel_at) {
+    char what[96];
+    snprintf(what, sizeof what, "GetFile(file at %u, to memory%s)", position,
+             with_callback ? ", callback" : "");
+    Expected want = expect_member(t, position);
+    if (want.code == RESULT_OK && want.size > t->run->member_cap) return;
+    if (want.code == RESULT_OK) want.bytes = view_bytes(t->input, position, want.size);
+    HLOCAL block = UNTOUCHED;
+    int due = 0;
+    int32_t got = call_get_file(t, what, t->archive.c_str(), (LONG_PTR)(int32_t)position,
+                                (char *)&block, SOURCE_FILE | DEST_MEMORY, with_callback,
+                                cancel_at, want, 0, &due);
+    if (got == RESULT_OK && due) {
+        std::string bytes;
+        if (contract_take_block(t->run, block, want.size, &bytes, what) && bytes != want.bytes)
+            contract_fail(t->run, "%s: the block is not the member's bytes", what);
+    } else if (got == RESULT_OK) {
+        LocalFree(block);  // success where a failure was due
+    } else if (block != UNTOUCHED) {
+        contract_fail(t->run, "%s: failed call changed the host's variable", what);
+    }
+    blocks_back(t, what);
+}
+
+// The member as written in the folder, found the way the platform resolves
+// the name the plug-in appended.
+std::string output_path(Tolvane *t, const std::string &name) {
+    std::string local = name;
+#ifndef _WIN32
+    for (char &c : local)
+        if (c == '\\') c = '/';
+#endif
+    return contract_join(t->out, local);
+}
+
+void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
+                       const Expected &want_member, int with_callback, size_t cancel_at) {
+    char what[128];
+    snprintf(what, sizeof what, "GetFile(%s, to folder%s, member \"%s\")",
+             (flag & SOURCE_KIND_MASK) == SOURCE_MEMORY ? "memory" : "file",
+             with_callback ? ", callback" : "", want_member.name.c_str());
+    Expected want = want_member;
+    int may_fail = 0;
+    if (want.code == RESULT_OK) {
+        if (want.size > t->run->member_cap) return;
+        if (name_leaves_folder(want.name) ||
+            t->out.size() + 1 + want.name.size() > OUTPUT_PATH_MAX) {
+            want.code = RESULT_INTERNAL_ERROR;
+        } else if (!name_is_plain(want.name)) {
+            may_fail = 1;  // a sub-folder that does not exist, or the folder itself
+        }
+    }
+    std::string path = output_path(t, want.name);
+    // A longer file already in place must be cut to the member.
+    int stale = want.code == RESULT_OK && !may_fail && with_callback &&
+                cancel_at >= member_reports(want.size).size();
+    if (stale) {
+        std::string old(want.size + 13, '\xEE');
+        contract_write_file(path, (const uint8_t *)old.data(), old.size());
+    }
+    std::vector<char> dest(t->out.begin(), t->out.end());
+    dest.push_back('\0');
+    int due = 0;
+    int32_t got = call_get_file(t, what, src, len, dest.data(), flag, with_callback, cancel_at,
+                                want, may_fail, &due);
+    if (got == RESULT_OK && due) {
+        std::string bytes;
+        if (!contract_read_file(path, &bytes))
+            contract_fail(t->run, "%s: succeeded but wrote no file", what);
+        else if (bytes != want.bytes)
+            contract_fail(t->run, "%s: succeeded but the file holds %zu bytes, not the member's %u",
+                          what, bytes.size(), want.size);
+    } else if (got != RESULT_INTERNAL_ERROR && !contract_folder_empty(t->out)) {
+        contract_fail(t->run, "%s: failed with %d but wrote into the folder", what, got);
+    } else if (want.code == RESULT_INTERNAL_ERROR && name_leaves_folder(want.name) &&
+               !contract_folder_empty(t->out)) {
+        contract_fail(t->run, "%s: refused name, but something was created", what);
+    }
+    contract_empty_folder(t->out);
+    blocks_back(t, what);
+}
+
+void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
+    const char *what = with_callback ? "GetFile(memory, to memory, callback)"
+                                     : "GetFile(memory, to memory)";
+    uint32_t size = (uint32_t)t->input.size;
+    if (size > t->run->member_cap) return;
+    Expected want = {size == 0 ? RESULT_MEMORY_ERROR : RESULT_OK, "noname",
+                     std::string((const char *)t->image, size), size};
+    HLOCAL block = UNTOUCHED;
+    int due = 0;
+    int32_t got = call_get_file(t, what, (const char *)t->image, (LONG_PTR)size,
+                                (char *)&block, SOURCE_MEMORY | DEST_MEMORY, with_callback,
+                                cancel_at, want, 0, &due);
+    if (got == RESULT_OK && due) {
+        std::string bytes;
+        if (contract_take_block(t->run, block, size, &bytes, what) && bytes != want.bytes)
+            contract_fail(t->run, "%s: the block is not the image's bytes", what);
+    } else if (got == RESULT_OK) {
+        LocalFree(block);
+    } else if (block != UNTOUCHED) {
+        contract_fail(t->run, "%s: failed call changed the host's variable", what);
+    }
+    blocks_back(t, what);
+    if (size > 0) {
+        want.bytes.assign((const char *)t->image, size);
+        extract_to_folder(t, (const char *)t->image, (LONG_PTR)size, SOURCE_MEMORY | DEST_FILE,
+                          want, 0, 0);
+    }
+}
+
+void refuse_destination_kind(Tolvane *t) {
+    HLOCAL block = UNTOUCHED;
+    uint32_t kind = 0x200u + ((uint32_t)(choice(t->input, 4) % 6) << 8);  // 0x200 .. 0x700
+    int32_t got = t->p->get_file(t->archive.c_str(), 0, (char *)&block, SOURCE_FILE | kind,
+                                 nullptr, 0);
+    ++t->run->calls;
+    expect_code(t, "GetFile(unknown destination kind)", got, RESULT_INTERNAL_ERROR);
+    if (block != UNTOUCHED)
+        contract_fail(t->run, "GetFile(unknown destination kind): changed the host's variable");
+    blocks_back(t, "GetFile(unknown destination kind)");
+}
+
+}  // namespace
+
+void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
+    Tolvane t;
+    t.run = run;
+    t.p = run->plugin;
+    t.input = View{data, size};
+    t.live_at_start = contract_live_blocks(run);
+    t.dir = ref_directory(t.input, 0, ALL_ENTRIES);
+    t.prefix = choice(t.input, 0) % 23;
+    t.archive = contract_join(run->scratch, "a.fpk");
+    t.listed = contract_join(run->scratch, "p.fpk");
+    t.out = contract_join(run->scratch, "out");
+
+    // An exact-size copy, so that any read past the image's end is caught.
+    uint8_t *image = (uint8_t *)malloc(size ? size : 1);
+    if (size) memcpy(image, data, size);
+    t.image = image;
+    std::string listed(t.prefix, '\xA0');
+    listed.append((const char *)data, size);
+    if (!contract_write_file(t.archive, data, size) ||
+        !contract_write_file(t.listed, (const uint8_t *)listed.data(), listed.size())) {
+        contract_fail(run, "cannot write the scratch files in %s", run->scratch.c_str());
+        free(image);
+        return;
+    }
+    if (!contract_make_folder(t.out)) {
+        contract_fail(run, "cannot make the output folder %s", t.out.c_str());
+        free(image);
+        return;
+    }
+    contract_empty_folder(t.out);
+
+    probe_buffer(&t);
+    probe_handle(&t);
+    list_archive(&t, 0);
+    list_archive(&t, 1);
+
+    // Names from the listing (and their case swapped), from the input's tail, and none.
+    std::vector<std::string> names;
+    const std::vector<RefEntry> &entries = t.dir.entries;
+    for (size_t i = 0; i < entries.size() && i < 4; ++i) names.push_back(entries[i].name);
+    if (entries.size() > 4) names.push_back(entries.back().name);
+    for (size_t i = 0; i < entries.size() && i < 2; ++i) names.push_back(swap_case(entries[i].name));
+    std::string tail;
+    for (size_t i = 0; i < 16 && i < size; ++i) {
+        char c = (char)data[size - 16 > size ? i : size - 16 + i];
+        if (c == '\0') break;
+        tail.push_back(c);
+    }
+    names.push_back(tail);
+    names.push_back("");
+    for (size_t i = 0; i < names.size(); ++i) {
+        find_member(&t, names[i], 0, i % 3 == 0);
+        find_member(&t, names[i], 1, i % 3 == 1);
+    }
+
+    // Positions from the listing, from the input, and ones that match nothing.
+    std::vector<uint32_t> positions;
+    for (size_t i = 0; i < entries.size() && i < 3; ++i) positions.push_back(entries[i].offset);
+    if (entries.size() > 3) positions.push_back(entries.back().offset);
+    if (!entries.empty()) positions.push_back(entries[0].offset + 1);
+    positions.push_back((uint32_t)choice(t.input, 5) | (uint32_t)choice(t.input, 6) << 8);
+    positions.push_back(0);
+    for (size_t i = 0; i < positions.size(); ++i) {
+        size_t cancel_at = choice(t.input, 7 + i) % 40;
+        extract_to_memory(&t, positions[i], 0, 0);
+        extract_to_memory(&t, positions[i], 1, cancel_at);
+        if (!run->failure.empty()) break;
+    }
+    // Into the folder: the first member and one the input picks.
+    if (!entries.empty()) {
+        const RefEntry &pick = entries[choice(t.input, 8) % entries.size()];
+        const RefEntry *targets[2] = {&entries[0], &pick};
+        for (int i = 0; i < 2; ++i) {
+            Expected want = expect_member(&t, targets[i]->offset);
+            if (want.code == RESULT_OK && want.size <= run->member_cap)
+                want.bytes = view_bytes(t.input, targets[i]->offset, want.size);
+            extract_to_folder(&t, t.archive.c_str(), (LONG_PTR)(int32_t)targets[i]->offset,
+                              SOURCE_FILE | DEST_FILE, want, i, choice(t.input, 9) % 40);
+        }
+    }
+    extract_from_memory(&t, 0, 0);
+    extract_from_memory(&t, 1, choice(t.input, 10) % 40);
+    refuse_destination_kind(&t);
+
+    free(image);
+    remove(t.archive.c_str());
+    remove(t.listed.c_str());
+    contract_empty_folder(t.out);
+    contract_remove_folder(t.out);
+}

@@ -1,0 +1,50 @@
+// What both fuzz targets share: the plug-in loaded once as a host loads it,
+// a scratch folder of this process's own, and the trap on a broken promise.
+#pragma once
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "contract.h"
+
+struct FuzzTarget {
+    LoadedPlugin plugin;
+    std::string scratch;
+    uint64_t calls;  // export calls made, for the replay's summary
+};
+
+inline void fuzz_target_remove_scratch(const FuzzTarget *t) {
+    if (!t->scratch.empty()) contract_remove_folder(t->scratch);
+}
+
+inline void fuzz_target_load(FuzzTarget *t, const char *path, const char *name) {
+    char why[512] = "";
+    if (!plugin_load(&t->plugin, path, why, sizeof why)) {
+        fprintf(stderr, "cannot load %s: %s\n", path, why);
+        exit(2);
+    }
+    const char *tmp = getenv("TMPDIR");
+    std::string root = tmp && *tmp ? tmp : "/tmp";
+    t->scratch = root + "/spi-fuzz-" + name + "-" + std::to_string((long)getpid());
+    if (!contract_make_folder(t->scratch)) {
+        fprintf(stderr, "cannot make the scratch folder %s\n", t->scratch.c_str());
+        exit(2);
+    }
+}
+
+// Runs `check` on one input and traps on the first broken promise, so that
+// libFuzzer keeps the input and the replay program fails.
+inline void fuzz_target_run(FuzzTarget *t, void (*check)(ContractRun *, const uint8_t *, size_t),
+                            const uint8_t *data, size_t size) {
+    ContractRun run = contract_run(&t->plugin, t->scratch);
+    check(&run, data, size);
+    t->calls += run.calls;
+    if (!run.failure.empty()) {
+        fprintf(stderr, "broken promise: %s\n", run.failure.c_str());
+        fflush(stderr);
+        __builtin_trap();
+    }
+}

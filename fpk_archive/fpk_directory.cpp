@@ -38,13 +38,13 @@ int fpk_directory_read(SourceStream *s, FpkDirectory *dir) {
     memcpy(dir->bytes, header, sizeof header);
     uint32_t checked = 1;
     while (checked < count) {
-        uint32_t n = count - checked < FPK_READ_STEP ? count - checked : FPK_READ_STEP;
-        if (checked + n > dir->capacity) {
-            // Doubling keeps the copying linear in the directory's size.
+        if (checked == dir->capacity) {
+            // Every entry so far has passed. Doubling keeps the copying linear.
             uint32_t want = dir->capacity <= count / 2 ? dir->capacity * 2 : count;
-            if (want < checked + n) want = checked + n;
             if (!fpk_directory_grow(s, dir, want, checked)) return 0;
         }
+        uint32_t n = dir->capacity - checked;
+        if (n > FPK_READ_STEP) n = FPK_READ_STEP;
         if (!source_read(s, dir->bytes + fpk_entry_at(checked), n * FPK_ENTRY_SIZE)) return 0;
         if (!fpk_entries_valid(dir->bytes, checked, checked + n)) {
             source_fail(s, RESULT_UNKNOWN_FORMAT, 0);

@@ -1,0 +1,168 @@
+// The plug-in's internals called directly: the directory check over bytes,
+// the bounded directory reader and the output path rules.
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "fpk_directory.h"
+#include "fpk_format.h"
+#include "fpk_output.h"
+#include "fpk_writer.h"
+
+namespace {
+
+SourceStream memory_stream(const Bytes &image) {
+    SourceStream s;
+    source_open(&s, (const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY);
+    return s;
+}
+
+TEST(FpkName, Rule) {
+    struct Row {
+        const char *bytes;  // 16 bytes
+        int valid;
+    } rows[] = {
+        {"a\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 1},
+        {"abcdefghijklmno\0", 1},
+        {"abcdefghijklmnop", 0},
+        {"\0bcdefghijklmnop", 0},
+        {"ab\0\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 1},
+        {"a b\0\0\0\0\0\0\0\0\0\0\0\0\0", 0},
+        {"a\x7f\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 0},
+        {"a\x80\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 0},
+        {"!~\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 1},
+        {"a\x1f\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 0},
+    };
+    for (const Row &r : rows) EXPECT_EQ(fpk_name_valid((const uint8_t *)r.bytes), r.valid) << r.bytes;
+}
+
+TEST(FpkCheck, LimitBoundsTheWalk) {
+    Bytes image = make_fpk(make_members(10));
+    fpk_set_size(image, 6, 0);
+    for (uint32_t limit = 0; limit <= 12; ++limit) {
+        SourceStream s = memory_stream(image);
+        int expected = limit <= 6 ? 1 : 0;
+        EXPECT_EQ(check_fpk_directory(&s, image.data(), limit), expected) << limit;
+        EXPECT_EQ(s.code, expected ? RESULT_OK : RESULT_UNKNOWN_FORMAT) << limit;
+    }
+    // The header check applies whatever the limit.
+    fpk_set_size(image, 0, 0);
+    SourceStream s = memory_stream(image);
+    EXPECT_EQ(check_fpk_directory(&s, image.data(), 0), 0);
+}
+
+TEST(FpkCheck, CountBoundaries) {
+    Bytes image(28, 0);
+    fpk_set_size(image, 0, 1);
+    fpk_set_name(image, 0, "n");
+    struct Row {
+        uint32_t count;
+        int valid;
+    } rows[] = {{0, 0}, {1, 1}, {0xFFFFFFFF, 0}, {0x80000000u, 0}, {89478484, 1}, {89478485, 0}};
+    for (const Row &r : rows) {
+        fpk_set_count(image, r.count);
+        fpk_set_offset(image, 0, r.count <= 89478484 ? r.count * 24 + 4 : 0x7FFFFFFF);
+        EXPECT_EQ(fpk_header_valid(image.data()), r.valid) << r.count;
+        if (r.valid) {
+            fpk_set_offset(image, 0, r.count * 24 + 3);
+            EXPECT_EQ(fpk_header_valid(image.data()), 0) << r.count;
+        }
+    }
+}
+
+struct ReadResult {
+    int32_t code;
+    uint32_t count;
+    uint32_t capacity;
+};
+
+ReadResult read_directory(const Bytes &image) {
+    SourceStream s = memory_stream(image);
+    FpkDirectory dir = {};
+    fpk_directory_read(&s, &dir);
+    ReadResult r = {s.code, dir.count, dir.capacity};
+    if (s.code == RESULT_OK) {
+        std::vector<FpkListed> ref;
+        EXPECT_TRUE(fpk_reference_read(image, 0, UINT64_MAX, &ref));
+        EXPECT_EQ(memcmp(dir.bytes, image.data(), 4 + ref.size() * 24), 0);
+    }
+    fpk_directory_release(&dir);
+    EXPECT_EQ(dir.handle, nullptr);
+    EXPECT_EQ(winlayer_live_blocks(), 0);
+    return r;
+}
+
+// The scratch directory grows with the entries that pass, not with the count.
+TEST(FpkDirectoryRead, MemoryFollowsTheEntriesThatPass) {
+    for (uint32_t n : {1u, 2u, 4095u, 4096u, 4097u, 10000u, 40000u}) {
+        ReadResult r = read_directory(make_fpk(make_members(n)));
+        EXPECT_EQ(r.code, RESULT_OK) << n;
+        EXPECT_EQ(r.count, n);
+        EXPECT_GE(r.capacity, n);
+        EXPECT_LE(r.capacity, n < FPK_READ_STEP ? n : 2 * n) << n;
+    }
+    Bytes claim(1024, 0);
+    fpk_set_count(claim, 89478484);
+    fpk_set_offset(claim, 0, 89478484u * 24 + 4);
+    fpk_set_size(claim, 0, 1);
+    fpk_set_name(claim, 0, "a");
+    ReadResult r = read_directory(claim);
+    EXPECT_EQ(r.code, RESULT_UNKNOWN_FORMAT);
+    EXPECT_LE(r.capacity, FPK_READ_STEP);
+    // Broken late: the walk still stops there, at every step boundary.
+    for (uint32_t broken : {4095u, 4096u, 4097u, 8191u, 8192u, 9999u}) {
+        Bytes image = make_fpk(make_members(10000));
+        fpk_set_offset(image, broken, fpk_get_offset(image, broken) + 1);
+        EXPECT_EQ(read_directory(image).code, RESULT_UNKNOWN_FORMAT) << broken;
+    }
+}
+
+TEST(FpkDirectoryRead, ScratchThatCannotBeHadIsNoMemory) {
+    Bytes image = make_fpk(make_members(5000));
+    for (uint32_t k = 1; k <= 2; ++k) {
+        winlayer_reset_calls();
+        winlayer_inject(WINLAYER_LOCAL_ALLOC, k, WINLAYER_FAULT_FAIL);
+        EXPECT_EQ(read_directory(image).code, RESULT_NO_MEMORY) << k;
+        winlayer_reset_calls();
+        winlayer_inject(WINLAYER_LOCAL_LOCK, k, WINLAYER_FAULT_FAIL);
+        EXPECT_EQ(read_directory(image).code, RESULT_NO_MEMORY) << k;
+    }
+    winlayer_reset_calls();
+}
+
+TEST(FpkOutput, NamesThatLeaveTheFolder) {
+    const char *inside[] = {"a", "a.b", "..a", "a..", ".a", "d\\f", "d/f", "d\\.\\f", ".", "a\\.", "d\\..x"};
+    const char *outside[] = {"..", "..\\a", "../a", "a\\..", "a/../b", "...", "a\\...\\b", "\\a", "/a",
+                             "c:a", "a:b", "a\\b:c"};
+    for (const char *n : inside) EXPECT_EQ(fpk_name_stays_inside(n), 1) << n;
+    for (const char *n : outside) EXPECT_EQ(fpk_name_stays_inside(n), 0) << n;
+}
+
+TEST(FpkOutput, PathLimit) {
+    char path[FPK_PATH_MAX + 1];
+    memset(path, 'X', sizeof path);
+    EXPECT_EQ(fpk_output_path("", "name", path), 1);
+    EXPECT_STREQ(path, "name");
+    EXPECT_EQ(fpk_output_path("C:\\OUT", "noname", path), 1);
+    EXPECT_STREQ(path, "C:\\OUT\\noname");
+    EXPECT_EQ(fpk_output_path("d\\", "n", path), 1);
+    EXPECT_STREQ(path, "d\\\\n");
+    for (size_t dest_length = 240; dest_length <= 270; ++dest_length) {
+        std::string dest(dest_length, 'd');
+        for (size_t name_length = 1; name_length <= 15; ++name_length) {
+            std::string name(name_length, 'n');
+            int fits = dest_length + 1 + name_length <= 259;
+            memset(path, 'X', sizeof path);
+            ASSERT_EQ(fpk_output_path(dest.c_str(), name.c_str(), path), fits) << dest_length << " " << name_length;
+            if (fits) {
+                EXPECT_EQ(strlen(path), dest_length + 1 + name_length);
+            }
+        }
+    }
+    std::string dest(258, 'd');
+    EXPECT_EQ(fpk_output_path(dest.c_str(), "", path), 1) << "259 with the separator";
+    dest.push_back('d');
+    EXPECT_EQ(fpk_output_path(dest.c_str(), "", path), 0);
+}
+
+}  // namespace

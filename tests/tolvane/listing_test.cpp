@@ -1,0 +1,256 @@
+// GetArchiveInfo and GetFileInfo.
+#include <string.h>
+
+#include "tolvane_suite.h"
+
+namespace {
+
+void expect_record(const FileInfoRecord &r, uint32_t position, uint32_t size, const char *name) {
+    EXPECT_STREQ(r.method, " ");
+    EXPECT_EQ(r.position, position);
+    EXPECT_EQ(r.packed_size, size);
+    EXPECT_EQ(r.size, size);
+    EXPECT_EQ(r.timestamp, 0);
+    EXPECT_EQ(r.crc, 0u);
+    EXPECT_EQ(r.path[0], 0);
+    EXPECT_STREQ(r.file_name, name);
+}
+
+TEST_F(TolvaneTest, OneMemberGivesTheMemberAndTheTerminator) {
+    Listing l = list_memory(make_fpk({{"only.txt", Bytes(7, 1)}}));
+    ASSERT_EQ(l.code, RESULT_OK);
+    ASSERT_EQ(l.raw.size(), 2 * sizeof(FileInfoRecord));
+    ASSERT_EQ(l.records.size(), 1u);
+    expect_record(l.records[0], 28, 7, "only.txt");
+}
+
+TEST_F(TolvaneTest, PositionsFollowFromTheFirstOffsetAndTheSizes) {
+    std::vector<FpkMember> members = make_members(40);
+    Bytes image = make_fpk(members, 33);
+    std::string path = test_path(test_scratch_dir(), "forty.fpk");
+    test_write_file(path, image);
+    for (const Listing &l : {list_memory(image), list_archive(path.c_str(), 0, SOURCE_FILE)}) {
+        ASSERT_EQ(l.code, RESULT_OK);
+        ASSERT_EQ(l.records.size(), members.size());
+        uint32_t position = 4 + 40 * 24 + 33;
+        for (size_t i = 0; i < members.size(); ++i) {
+            expect_record(l.records[i], position, (uint32_t)members[i].data.size(), members[i].name.c_str());
+            position += (uint32_t)members[i].data.size();
+        }
+    }
+}
+
+TEST_F(TolvaneTest, RecordLayoutInTheHandedOverBlock) {
+    Bytes image = make_fpk({{"a", Bytes(3, 0)}, {"bcd", Bytes(1, 0)}});
+    fpk_set_size(image, 1, 0x01020304);
+    Listing l = list_memory(image);
+    ASSERT_EQ(l.code, RESULT_OK);
+    const uint8_t *r1 = &l.raw[sizeof(FileInfoRecord)];
+#if UINTPTR_MAX == 0xFFFFFFFFu
+    ASSERT_EQ(sizeof(FileInfoRecord), 428u);
+    const size_t position = 8, packed = 12, size = 16, timestamp = 20, path = 24, name = 224, crc = 424;
+#else
+    ASSERT_EQ(sizeof(FileInfoRecord), 448u);
+    const size_t position = 8, packed = 16, size = 24, timestamp = 32, path = 40, name = 240, crc = 440;
+#endif
+    EXPECT_EQ(memcmp(r1, " ", 2), 0);
+    const uint8_t expected_position[] = {4 + 48 + 3, 0, 0, 0};
+    EXPECT_EQ(memcmp(r1 + position, expected_position, 4), 0);
+    const uint8_t expected_size[] = {4, 3, 2, 1};
+    EXPECT_EQ(memcmp(r1 + packed, expected_size, 4), 0);
+    EXPECT_EQ(memcmp(r1 + size, expected_size, 4), 0);
+    const uint8_t zero[4] = {};
+    EXPECT_EQ(memcmp(r1 + timestamp, zero, 4), 0);
+    EXPECT_EQ(r1[path], 0);
+    EXPECT_EQ(memcmp(r1 + name, "bcd", 4), 0);
+    EXPECT_EQ(memcmp(r1 + crc, zero, 4), 0);
+    EXPECT_EQ(l.raw[2 * sizeof(FileInfoRecord)], 0) << "terminator";
+}
+
+TEST_F(TolvaneTest, ArchiveAtAnOffsetOfItsFile) {
+    Bytes image(37, 0xEE);
+    Bytes archive = make_fpk(make_members(5));
+    image.insert(image.end(), archive.begin(), archive.end());
+    std::string path = test_path(test_scratch_dir(), "inside.bin");
+    test_write_file(path, image);
+    Listing l = list_archive(path.c_str(), 37, SOURCE_FILE);
+    ASSERT_EQ(l.code, RESULT_OK);
+    ASSERT_EQ(l.records.size(), 5u);
+    // Positions count from the archive's start, as stored.
+    EXPECT_EQ(l.records[0].position, 4u + 5 * 24);
+    EXPECT_EQ(list_archive(path.c_str(), 0, SOURCE_FILE).code, RESULT_UNKNOWN_FORMAT);
+    // GetFile always reads the directory at the file's start.
+    Bytes member;
+    EXPECT_NE(get_to_memory(path.c_str(), (LONG_PTR)l.records[0].position, SOURCE_FILE, &member), RESULT_OK);
+}
+
+struct SourceFailure {
+    const char *label;
+    LONG_PTR len;
+    int32_t code;
+};
+
+TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableUntouched) {
+    std::string dir = test_scratch_dir();
+    std::string path = test_path(dir, "three.fpk");
+    test_write_file(path, make_fpk(make_members(3)));
+    const SourceFailure rows[] = {
+        {"negative offset", -1, RESULT_READ_ERROR},
+        {"offset 2^31 - 1, past the end", 0x7FFFFFFF, RESULT_UNKNOWN_FORMAT},
+        {"offset past the end", 100000, RESULT_UNKNOWN_FORMAT},
+        {"offset inside", 1, RESULT_UNKNOWN_FORMAT},
+    };
+    for (const SourceFailure &row : rows) {
+        HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
+        EXPECT_EQ(tolvane().get_archive_info(path.c_str(), row.len, SOURCE_FILE, &info), row.code) << row.label;
+        EXPECT_EQ(info, (HLOCAL)(uintptr_t)0x5A5A0) << row.label;
+    }
+    HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
+    EXPECT_EQ(tolvane().get_archive_info(test_path(dir, "missing.fpk").c_str(), 0, SOURCE_FILE, &info),
+              RESULT_READ_ERROR);
+    EXPECT_EQ(info, (HLOCAL)(uintptr_t)0x5A5A0);
+    // Source kinds other than memory name a file.
+    EXPECT_EQ(list_archive(path.c_str(), 0, 6).code, RESULT_OK);
+    EXPECT_EQ(list_archive(path.c_str(), 0, 0x80 | 0x100).code, RESULT_OK);
+}
+
+TEST_F(TolvaneTest, MemorySourceReadsZerosPastItsLength) {
+    Bytes image = make_fpk({{"abc", {1, 2, 3}}});
+    // Cut inside entry 0's name after its first character: zeros end the name.
+    Bytes cut(image.begin(), image.begin() + 13);
+    Listing l = list_memory(cut);
+    ASSERT_EQ(l.code, RESULT_OK);
+    EXPECT_STREQ(l.records[0].file_name, "a");
+    EXPECT_EQ(list_memory(Bytes()).code, RESULT_UNKNOWN_FORMAT);
+    // A negative length is an empty image.
+    EXPECT_EQ(list_archive((const char *)image.data(), -5, SOURCE_MEMORY).code, RESULT_UNKNOWN_FORMAT);
+}
+
+FileInfoRecord blank_record() {
+    FileInfoRecord r;
+    memset(&r, 0xCC, sizeof r);
+    return r;
+}
+
+struct FindCase {
+    const char *sought;
+    uint32_t flag;
+    int32_t code;
+    int index;  // expected member, -1: none
+};
+
+class FileInfoTest : public TolvaneTest, public testing::WithParamInterface<FindCase> {};
+
+const std::vector<FpkMember> FIND_MEMBERS = {
+    {"abc.txt", {1}},        {"dir\\x.bin", {2, 2}}, {"ABC.TXT", {3, 3, 3}},
+    {"twin", {4}},           {"twin", {5, 5}},       {"Mixed.Case", {6}},
+};
+
+TEST_P(FileInfoTest, FindsTheFirstMatch) {
+    const FindCase &c = GetParam();
+    Bytes image = make_fpk(FIND_MEMBERS);
+    std::vector<FpkListed> ref = reference_entries(image);
+    std::string path = test_path(test_scratch_dir(), "find.fpk");
+    test_write_file(path, image);
+    for (int from_file = 0; from_file < 2; ++from_file) {
+        FileInfoRecord r = blank_record();
+        int32_t code = from_file ? tolvane().get_file_info(path.c_str(), 0, c.sought, c.flag, &r)
+                                 : tolvane().get_file_info((const char *)image.data(), (LONG_PTR)image.size(),
+                                                           c.sought, c.flag | SOURCE_MEMORY, &r);
+        EXPECT_EQ(code, c.code);
+        if (c.index < 0) {
+            EXPECT_EQ(r.method[0], 0);
+            continue;
+        }
+        const FpkListed &e = ref[(size_t)c.index];
+        EXPECT_STREQ(r.method, " ");
+        EXPECT_EQ(r.position, e.offset);
+        EXPECT_EQ(r.size, e.size);
+        EXPECT_EQ(r.packed_size, e.size);
+        EXPECT_STREQ(r.file_name, e.name.c_str());
+        EXPECT_EQ(r.path[0], 0);
+        EXPECT_EQ(r.crc, 0u);
+        EXPECT_EQ(r.timestamp, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tolvane, FileInfoTest,
+    testing::Values(FindCase{"abc.txt", 0, RESULT_OK, 0}, FindCase{"ABC.TXT", 0, RESULT_OK, 2},
+                    FindCase{"Abc.txt", 0, RESULT_READ_ERROR, -1},
+                    FindCase{"Abc.txt", MATCH_IGNORE_CASE, RESULT_OK, 0},
+                    FindCase{"ABC.TXT", MATCH_IGNORE_CASE, RESULT_OK, 0},
+                    FindCase{"mixed.case", 0, RESULT_READ_ERROR, -1},
+                    FindCase{"mixed.case", MATCH_IGNORE_CASE, RESULT_OK, 5},
+                    FindCase{"twin", 0, RESULT_OK, 3}, FindCase{"dir\\x.bin", 0, RESULT_OK, 1},
+                    FindCase{"x.bin", 0, RESULT_READ_ERROR, -1},
+                    FindCase{"dir/x.bin", MATCH_IGNORE_CASE, RESULT_READ_ERROR, -1},
+                    FindCase{"abc", 0, RESULT_READ_ERROR, -1},
+                    FindCase{"abc.txt.", 0, RESULT_READ_ERROR, -1},
+                    FindCase{"", 0, RESULT_READ_ERROR, -1}));
+
+TEST_F(TolvaneTest, FileInfoLeavesTheRecordAloneWhenTheArchiveFails) {
+    Bytes bad = make_fpk(make_members(3));
+    fpk_set_size(bad, 1, 0);
+    const FileInfoRecord before = blank_record();
+    FileInfoRecord r = before;
+    EXPECT_EQ(tolvane().get_file_info((const char *)bad.data(), (LONG_PTR)bad.size(), "m0", SOURCE_MEMORY, &r),
+              RESULT_UNKNOWN_FORMAT);
+    EXPECT_EQ(memcmp(&r, &before, sizeof r), 0);
+    EXPECT_EQ(tolvane().get_file_info(test_path(test_scratch_dir(), "none").c_str(), 0, "m0", 0, &r),
+              RESULT_READ_ERROR);
+    EXPECT_EQ(memcmp(&r, &before, sizeof r), 0);
+}
+
+#ifndef _WIN32
+TEST_F(TolvaneTest, ScratchAndListFailuresAndTheHostVariable) {
+    Bytes image = make_fpk(make_members(3));
+    struct Row {
+        WinlayerCall call;
+        uint32_t k;
+        int32_t code;
+        bool host_null;  // false: the host's variable is untouched
+    } rows[] = {
+        {WINLAYER_LOCAL_ALLOC, 1, RESULT_NO_MEMORY, false},   // the scratch directory
+        {WINLAYER_LOCAL_LOCK, 1, RESULT_NO_MEMORY, false},
+        {WINLAYER_LOCAL_ALLOC, 2, RESULT_NO_MEMORY, true},    // the record list
+        {WINLAYER_LOCAL_LOCK, 2, RESULT_MEMORY_ERROR, true},
+    };
+    for (const Row &r : rows) {
+        winlayer_reset_calls();
+        winlayer_inject(r.call, r.k, WINLAYER_FAULT_FAIL);
+        HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
+        EXPECT_EQ(tolvane().get_archive_info((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
+                  r.code);
+        EXPECT_EQ(info, r.host_null ? nullptr : (HLOCAL)(uintptr_t)0x5A5A0);
+    }
+    winlayer_reset_calls();
+}
+
+// A directory that really holds this many entries passes the check, but its
+// record list would not fit in 32 bits: refused, never wrapped.
+TEST_F(TolvaneTest, RecordListBeyond32BitsIsNoMemory) {
+    const uint32_t count = (uint32_t)(0x100000000ull / sizeof(FileInfoRecord));
+    Bytes image((size_t)count * 24 + 4);
+    fpk_set_count(image, count);
+    uint32_t offset = (uint32_t)image.size();
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t *e = &image[fpk_entry_pos(i)];
+        for (int k = 0; k < 4; ++k) e[k] = (uint8_t)((offset + i) >> (8 * k));
+        e[4] = 1;
+        e[8] = 'a';
+    }
+    HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
+    EXPECT_EQ(tolvane().get_archive_info((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
+              RESULT_NO_MEMORY);
+    EXPECT_EQ(info, nullptr);
+    // One entry fewer fits 32 bits but not a block: also no memory.
+    fpk_set_count(image, count - 1);
+    info = (HLOCAL)(uintptr_t)0x5A5A0;
+    EXPECT_EQ(tolvane().get_archive_info((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
+              RESULT_NO_MEMORY);
+    EXPECT_EQ(info, nullptr);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,76 @@
+#include "tolvane_suite.h"
+
+#include <string.h>
+
+const LoadedPlugin &tolvane() {
+    static const LoadedPlugin plugin = test_load_tolvane();
+    return plugin;
+}
+
+bool test_code_in_set(int32_t code) {
+    switch (code) {
+    case RESULT_OK:
+    case RESULT_CANCELLED:
+    case RESULT_UNKNOWN_FORMAT:
+    case RESULT_NO_MEMORY:
+    case RESULT_MEMORY_ERROR:
+    case RESULT_READ_ERROR:
+    case RESULT_INTERNAL_ERROR: return true;
+    default: return false;
+    }
+}
+
+Listing list_archive(const char *src, LONG_PTR len, uint32_t flag) {
+    Listing out;
+    HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
+    out.code = tolvane().get_archive_info(src, len, flag, &info);
+    if (out.code != RESULT_OK) {
+        // Either untouched or null, never a block.
+        EXPECT_TRUE(info == (HLOCAL)(uintptr_t)0x5A5A0 || info == nullptr);
+        return out;
+    }
+    out.raw = test_take_block(info);
+    size_t n = out.raw.size() / sizeof(FileInfoRecord);
+    EXPECT_EQ(out.raw.size() % sizeof(FileInfoRecord), 0u);
+    EXPECT_GE(n, 2u) << "at least one member and the terminator";
+    if (n == 0) return out;
+    EXPECT_EQ(out.raw[(n - 1) * sizeof(FileInfoRecord)], 0) << "terminator";
+    for (size_t i = 0; i + 1 < n; ++i) {
+        FileInfoRecord r;
+        memcpy(&r, &out.raw[i * sizeof r], sizeof r);
+        EXPECT_NE(r.method[0], 0) << "record " << i << " ends the list early";
+        out.records.push_back(r);
+    }
+    return out;
+}
+
+Listing list_memory(const Bytes &image) {
+    // A copy of exactly the image's length, so that reads past it are caught.
+    std::vector<char> copy(image.begin(), image.end());
+    return list_archive(copy.data(), (LONG_PTR)copy.size(), SOURCE_MEMORY);
+}
+
+int32_t probe_buffer(const Bytes &image) {
+    Bytes start(PROBE_BUFFER_SIZE, 0);
+    memcpy(start.data(), image.data(), image.size() < start.size() ? image.size() : start.size());
+    return tolvane().is_supported("archive.fpk", start.data());
+}
+
+int32_t get_to_memory(const char *src, LONG_PTR len, uint32_t flag, Bytes *out,
+                      ProgressCallback progress, LONG_PTR user) {
+    HLOCAL member = (HLOCAL)(uintptr_t)0x7A7A0;
+    int32_t code = tolvane().get_file(src, len, (char *)&member, flag | DEST_MEMORY, progress, user);
+    out->clear();
+    if (code == RESULT_OK) {
+        *out = test_take_block(member);
+    } else {
+        EXPECT_EQ(member, (HLOCAL)(uintptr_t)0x7A7A0) << "the host's variable changed on failure";
+    }
+    return code;
+}
+
+std::vector<FpkListed> reference_entries(const Bytes &image) {
+    std::vector<FpkListed> entries;
+    EXPECT_TRUE(fpk_reference_read(image, 0, UINT64_MAX, &entries));
+    return entries;
+}

@@ -1,0 +1,216 @@
+// The built DLLs as a viewer meets them: their export and import tables read
+// from the files, and each export called with the Windows API convention.
+#include <ctype.h>
+#include <string.h>
+
+#include <algorithm>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+// One row per plug-in: the DLL and the exact names it must export.
+struct DllRow {
+    const char *plugin;
+    const char *path;
+    std::vector<std::string> exports;
+};
+
+const DllRow DLL_ROWS[] = {
+    {"tolvane", SPI_TOLVANE_PATH, {"GetArchiveInfo", "GetFile", "GetFileInfo", "GetPluginInfo", "IsSupported"}},
+};
+
+// What a plug-in may import: the system's own DLLs, no compiler runtime.
+const std::set<std::string> SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"};
+
+constexpr uint32_t PE_SIGNATURE_AT = 0x3C;
+constexpr uint32_t COFF_SECTIONS = 2;      // from the COFF header
+constexpr uint32_t COFF_OPTIONAL_SIZE = 16;
+constexpr uint32_t COFF_HEADER_SIZE = 20;
+constexpr uint16_t PE32_MAGIC = 0x10B;
+constexpr uint16_t PE32_PLUS_MAGIC = 0x20B;
+constexpr uint32_t PE32_DIRECTORIES = 96;  // data directories in the optional header
+constexpr uint32_t PE32_PLUS_DIRECTORIES = 112;
+constexpr uint32_t SECTION_SIZE = 40;
+
+struct PeImage {
+    Bytes file;
+    std::vector<uint32_t> section_rva, section_size, section_raw;
+    uint32_t directory_rva[2] = {};  // export, import
+};
+
+uint32_t le32(const Bytes &b, size_t at) {
+    if (at + 4 > b.size()) return 0;
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
+}
+uint16_t le16(const Bytes &b, size_t at) { return at + 2 > b.size() ? 0 : (uint16_t)(b[at] | b[at + 1] << 8); }
+
+// File offset of an RVA, or 0 when no section holds it.
+size_t file_at(const PeImage &pe, uint32_t rva) {
+    for (size_t i = 0; i < pe.section_rva.size(); ++i)
+        if (rva >= pe.section_rva[i] && rva - pe.section_rva[i] < pe.section_size[i])
+            return pe.section_raw[i] + (rva - pe.section_rva[i]);
+    return 0;
+}
+
+std::string string_at(const PeImage &pe, uint32_t rva) {
+    size_t at = file_at(pe, rva);
+    std::string s;
+    while (at && at < pe.file.size() && pe.file[at]) s.push_back((char)pe.file[at++]);
+    return s;
+}
+
+bool read_pe(const char *path, PeImage *pe) {
+    pe->file = test_read_file(path);
+    const Bytes &f = pe->file;
+    if (f.size() < 64 || f[0] != 'M' || f[1] != 'Z') return false;
+    uint32_t pe_at = le32(f, PE_SIGNATURE_AT);
+    if (le32(f, pe_at) != 0x00004550) return false;  // "PE\0\0"
+    uint32_t coff = pe_at + 4;
+    uint16_t sections = le16(f, coff + COFF_SECTIONS);
+    uint32_t optional = coff + COFF_HEADER_SIZE;
+    uint16_t magic = le16(f, optional);
+    uint32_t directories = optional + (magic == PE32_PLUS_MAGIC ? PE32_PLUS_DIRECTORIES : PE32_DIRECTORIES);
+    if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) return false;
+    pe->directory_rva[0] = le32(f, directories);
+    pe->directory_rva[1] = le32(f, directories + 8);
+    uint32_t table = optional + le16(f, coff + COFF_OPTIONAL_SIZE);
+    for (uint32_t i = 0; i < sections; ++i) {
+        uint32_t s = table + i * SECTION_SIZE;
+        uint32_t virtual_size = le32(f, s + 8), raw_size = le32(f, s + 16);
+        pe->section_rva.push_back(le32(f, s + 12));
+        pe->section_size.push_back(std::max(virtual_size, raw_size));
+        pe->section_raw.push_back(le32(f, s + 20));
+    }
+    return true;
+}
+
+class DllTables : public testing::TestWithParam<DllRow> {};
+
+TEST_P(DllTables, ExactlyTheExportsAndOnlySystemImports) {
+    const DllRow &row = GetParam();
+    PeImage pe;
+    ASSERT_TRUE(read_pe(row.path, &pe)) << row.path;
+
+    size_t exp = file_at(pe, pe.directory_rva[0]);
+    ASSERT_NE(exp, 0u) << "no export table";
+    uint32_t functions = le32(pe.file, exp + 20), names = le32(pe.file, exp + 24);
+    uint32_t names_rva = le32(pe.file, exp + 32);
+    EXPECT_EQ(functions, row.exports.size()) << "exports by ordinal only";
+    std::vector<std::string> exported;
+    for (uint32_t i = 0; i < names; ++i) exported.push_back(string_at(pe, le32(pe.file, file_at(pe, names_rva) + 4 * i)));
+    for (const std::string &n : exported) EXPECT_EQ(n.find('@'), std::string::npos) << "decorated: " << n;
+    std::sort(exported.begin(), exported.end());
+    EXPECT_EQ(exported, row.exports);
+
+    size_t imp = file_at(pe, pe.directory_rva[1]);
+    ASSERT_NE(imp, 0u) << "no import table";
+    std::vector<std::string> dlls;
+    for (size_t d = imp; le32(pe.file, d + 12) != 0; d += 20) {
+        std::string name = string_at(pe, le32(pe.file, d + 12));
+        for (char &c : name) c = (char)tolower((unsigned char)c);
+        dlls.push_back(name);
+    }
+    EXPECT_FALSE(dlls.empty());
+    for (const std::string &dll : dlls) EXPECT_TRUE(SYSTEM_DLLS.count(dll)) << row.plugin << " imports " << dll;
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, DllTables, testing::ValuesIn(DLL_ROWS),
+                         [](const testing::TestParamInfo<DllRow> &i) { return std::string(i.param.plugin); });
+
+#if defined(__i386__)
+// Calls fn(args[0], ..., args[n - 1]) with arguments pushed right to left and
+// reports how far the stack pointer moved across the call: 0 when the callee
+// removed its arguments as the Windows API convention says, -4 * n when it
+// left them (the C convention).
+extern "C" int32_t stdcall_probe(void *fn, const uint32_t *args, uint32_t n, int32_t *moved);
+__asm__(
+    ".text\n"
+    ".globl _stdcall_probe\n"
+    "_stdcall_probe:\n"
+    "  pushl %ebp\n"
+    "  movl %esp, %ebp\n"
+    "  pushl %ebx\n"
+    "  pushl %esi\n"
+    "  pushl %edi\n"
+    "  movl 16(%ebp), %ecx\n"         // n
+    "  movl 12(%ebp), %esi\n"         // args
+    "  leal (,%ecx,4), %eax\n"
+    "  movl %esp, %edi\n"
+    "  subl %eax, %edi\n"
+    "  andl $-16, %edi\n"             // the arguments start 16-byte aligned
+    "  addl %eax, %edi\n"             // %edi: the stack pointer before the pushes
+    "  movl %edi, %esp\n"
+    "1:\n"
+    "  testl %ecx, %ecx\n"
+    "  jz 2f\n"
+    "  decl %ecx\n"
+    "  pushl (%esi,%ecx,4)\n"
+    "  jmp 1b\n"
+    "2:\n"
+    "  call *8(%ebp)\n"
+    "  movl %esp, %ecx\n"
+    "  subl %edi, %ecx\n"
+    "  movl 20(%ebp), %edx\n"
+    "  movl %ecx, (%edx)\n"
+    "  leal -12(%ebp), %esp\n"
+    "  popl %edi\n"
+    "  popl %esi\n"
+    "  popl %ebx\n"
+    "  popl %ebp\n"
+    "  ret\n");
+
+int32_t __attribute__((stdcall)) callee_removes(int32_t a, int32_t b) { return a - b; }
+int32_t __attribute__((cdecl)) caller_removes(int32_t a, int32_t b) { return a - b; }
+
+TEST(DllConvention, ProbeTellsTheConventionsApart) {
+    const uint32_t args[] = {9, 4};
+    int32_t moved = 12345;
+    EXPECT_EQ(stdcall_probe((void *)&callee_removes, args, 2, &moved), 5);
+    EXPECT_EQ(moved, 0);
+    EXPECT_EQ(stdcall_probe((void *)&caller_removes, args, 2, &moved), 5);
+    EXPECT_EQ(moved, -8);
+}
+
+struct StdcallRow {
+    const char *name;
+    std::vector<uint32_t> args;
+    int32_t result;
+};
+
+TEST(DllConvention, TolvaneExportsRemoveTheirArguments) {
+    LoadedPlugin p = test_load_tolvane();
+    ASSERT_NE(p.module, nullptr);
+    // A one-member archive in memory.
+    static const uint8_t archive[] = {1, 0, 0, 0, 28, 0, 0, 0, 2, 0, 0, 0, 'a', 0, 0, 0, 0, 0, 0, 0,
+                                      0, 0, 0, 0, 0, 0, 0, 0, 7, 8};
+    static uint8_t probe[PROBE_BUFFER_SIZE];
+    memcpy(probe, archive, sizeof archive);
+    char buf[16];
+    HLOCAL list = nullptr, member = nullptr;
+    FileInfoRecord record;
+    auto u = [](const void *ptr) { return (uint32_t)(uintptr_t)ptr; };
+    const StdcallRow rows[] = {
+        {"GetPluginInfo", {0, u(buf), sizeof buf}, 4},
+        {"IsSupported", {u("a.fpk"), u(probe)}, 1},
+        {"GetArchiveInfo", {u(archive), sizeof archive, SOURCE_MEMORY, u(&list)}, RESULT_OK},
+        {"GetFileInfo", {u(archive), sizeof archive, u("a"), SOURCE_MEMORY, u(&record)}, RESULT_OK},
+        {"GetFile", {u(archive), sizeof archive, u(&member), SOURCE_MEMORY | DEST_MEMORY, 0, 0}, RESULT_OK},
+    };
+    for (const StdcallRow &row : rows) {
+        void *fn = plugin_symbol(&p, row.name);
+        ASSERT_NE(fn, nullptr) << row.name;
+        int32_t moved = 12345;
+        EXPECT_EQ(stdcall_probe(fn, row.args.data(), (uint32_t)row.args.size(), &moved), row.result) << row.name;
+        EXPECT_EQ(moved, 0) << row.name << " did not remove its " << row.args.size() * 4 << " bytes of arguments";
+    }
+    EXPECT_EQ(test_take_block(list).size(), 2 * sizeof(FileInfoRecord));
+    EXPECT_EQ(test_take_block(member).size(), 30u);
+    plugin_unload(&p);
+}
+#endif
+
+}  // namespace

@@ -122,7 +122,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD
     bool existed = stat(path.c_str(), &st) == 0;
     int fd = open(path.c_str(), mode | O_CLOEXEC, 0666);
     if (fd < 0) {
-        SetLastError(winlayer_error_from_errno(errno));
+        DWORD error = winlayer_error_from_errno(errno);
+        // Windows tells a missing folder on the way from a missing file.
+        size_t slash = path.rfind('/');
+        if (errno == ENOENT && slash != std::string::npos && slash > 0 &&
+            stat(path.substr(0, slash).c_str(), &st) != 0)
+            error = ERROR_PATH_NOT_FOUND;
+        SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     // Windows refuses to open a directory as a file.

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 const LoadedPlugin &tolvane() {
     static const LoadedPlugin plugin = test_load_tolvane();
     return plugin;
@@ -52,7 +54,8 @@ Listing list_memory(const Bytes &image) {
 
 int32_t probe_buffer(const Bytes &image) {
     Bytes start(PROBE_BUFFER_SIZE, 0);
-    memcpy(start.data(), image.data(), image.size() < start.size() ? image.size() : start.size());
+    std::copy(image.begin(), image.begin() + (image.size() < start.size() ? image.size() : start.size()),
+              start.begin());
     return tolvane().is_supported("archive.fpk", start.data());
 }
 

@@ -1,0 +1,85 @@
+// The decoder's internals, reached directly: channel scales, row layout, and
+// every way through the conversion (the scalar loop is the one a processor
+// without SSSE3 takes, so the exports alone would not exercise it here).
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "bmp16_convert.h"
+#include "bmp16_writer.h"
+
+namespace {
+
+struct ScaleCase {
+    uint32_t mask;
+    int32_t mode;
+    uint32_t shift, width;
+};
+
+class ChannelScales : public testing::TestWithParam<ScaleCase> {};
+
+TEST_P(ChannelScales, Derived) {
+    const ScaleCase &c = GetParam();
+    ChannelScale s = derive_channel_scale(c.mask);
+    EXPECT_EQ(s.mask, c.mask);
+    EXPECT_EQ(s.mode, c.mode);
+    EXPECT_EQ(s.shift, c.shift);
+    EXPECT_EQ(s.width, c.width);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChannelScales,
+    testing::Values(ScaleCase{0xF800, CHANNEL_RIGHT, 8, 5}, ScaleCase{0x07E0, CHANNEL_RIGHT, 3, 6},
+                    ScaleCase{0x001F, CHANNEL_LEFT, 3, 5}, ScaleCase{0x00FF, CHANNEL_NONE, 0, 8},
+                    ScaleCase{0x0080, CHANNEL_NONE, 0, 1}, ScaleCase{0x0001, CHANNEL_LEFT, 7, 1},
+                    ScaleCase{0, CHANNEL_NONE, 0, 0}, ScaleCase{0x0101, CHANNEL_RIGHT, 1, 9},
+                    ScaleCase{0x80000000u, CHANNEL_RIGHT, 24, 1},
+                    ScaleCase{0xFFFFFFFFu, CHANNEL_RIGHT, 24, 32}));
+
+TEST(PixelLayouts, StridesPadsAndOverflow) {
+    PixelLayout l;
+    ASSERT_TRUE(derive_pixel_layout(5, 3, &l));
+    EXPECT_EQ(l.in_stride, 12u);
+    EXPECT_EQ(l.out_stride, 16u);
+    EXPECT_EQ(l.pad, 1u);
+    EXPECT_EQ(l.in_size, 36u);
+    EXPECT_EQ(l.out_size, 48u);
+    ASSERT_TRUE(derive_pixel_layout(1, 1, &l));
+    EXPECT_EQ(l.in_stride, 4u);
+    EXPECT_EQ(l.out_stride, 4u);
+    ASSERT_TRUE(derive_pixel_layout(0x40000000, 1, &l));
+    EXPECT_EQ(l.out_size, 0xC0000000u);
+    EXPECT_FALSE(derive_pixel_layout(0x55555556, 1, &l));
+    EXPECT_FALSE(derive_pixel_layout(0x7FFFFFFF, 1, &l));
+    EXPECT_FALSE(derive_pixel_layout(1, 0x40000000, &l));
+    EXPECT_FALSE(derive_pixel_layout(0x2AAAAAAB, 2, &l));
+}
+
+// In place, in a block of exactly the output size (so that a sanitizer sees
+// any access past it), on every path, against the test's own decoder.
+TEST(Conversion, EveryPathInPlace) {
+    const Masks families[] = {MASKS_565, MASKS_555, {0x0101, 0, 0x00FF0000}, {0xFFFF, 0x0FF0, 0x8001}};
+    int paths[] = {CONVERT_SCALAR, convert_best_path()};
+    uint32_t seed = 500;
+    for (const Masks &m : families)
+        for (int32_t w = 1; w <= 70; ++w)
+            for (int32_t h = 1; h <= 4; ++h) {
+                Bytes file = make_bmp16(w, h, m, random_pixels(w * h, ++seed));
+                Bytes expected = reference_decode(file);
+                PixelLayout layout;
+                ASSERT_TRUE(derive_pixel_layout(w, h, &layout));
+                ChannelScale red = derive_channel_scale(m.red);
+                ChannelScale green = derive_channel_scale(m.green);
+                ChannelScale blue = derive_channel_scale(m.blue);
+                PixelTables tables;
+                build_pixel_tables(&red, &green, &blue, &tables);
+                for (int path : paths) {
+                    Bytes block(layout.out_size, 0xEE);
+                    memcpy(&block[layout.out_size - layout.in_size], &file[66], layout.in_size);
+                    ASSERT_TRUE(convert_picture(block.data(), &layout, &tables, path, nullptr, 0));
+                    ASSERT_EQ(block, expected) << "path " << path << " width " << w << " height " << h;
+                }
+            }
+}
+
+}  // namespace

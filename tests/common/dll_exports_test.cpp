@@ -21,6 +21,7 @@ struct DllRow {
 
 const DllRow DLL_ROWS[] = {
     {"tolvane", SPI_TOLVANE_PATH, {"GetArchiveInfo", "GetFile", "GetFileInfo", "GetPluginInfo", "IsSupported"}},
+    {"pellimor", SPI_PELLIMOR_PATH, {"GetPicture", "GetPictureInfo", "GetPluginInfo", "GetPreview", "IsSupported"}},
 };
 
 // What a plug-in may import: the system's own DLLs, no compiler runtime.

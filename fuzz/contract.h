@@ -59,7 +59,9 @@ int64_t contract_live_blocks(const ContractRun *run);
 
 // Records the first broken promise (printf-style); always returns 0.
 int contract_fail(ContractRun *run, const char *format, ...)
-#ifdef __GNUC__
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 2, 3)))  // mingw's C99 printf, as C++ code gets
+#elif defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;

@@ -174,7 +174,8 @@ void probe(Pellimor *t, int by_handle) {
                           t->prefix);
     } else {
         uint8_t *buffer = (uint8_t *)calloc(PROBE_BUFFER_SIZE, 1);
-        memcpy(buffer, t->input.data, t->input.size < PROBE_BUFFER_SIZE ? t->input.size : PROBE_BUFFER_SIZE);
+        size_t n = t->input.size < PROBE_BUFFER_SIZE ? t->input.size : PROBE_BUFFER_SIZE;
+        if (n) memcpy(buffer, t->input.data, n);
         got = t->p->is_supported("probe.bmp", buffer);
         free(buffer);
     }
@@ -310,7 +311,7 @@ void pellimor_contract(ContractRun *run, const uint8_t *data, size_t size) {
     if (size) memcpy(image, data, size);
     t.image = image;
     std::string bytes(t.prefix, 'B');
-    bytes.append((const char *)data, size);
+    if (size) bytes.append((const char *)data, size);
     if (!contract_write_file(t.file, (const uint8_t *)bytes.data(), bytes.size())) {
         contract_fail(run, "cannot write the scratch file in %s", run->scratch.c_str());
         free(image);

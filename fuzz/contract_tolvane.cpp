@@ -545,7 +545,7 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
     if (size) memcpy(image, data, size);
     t.image = image;
     std::string listed(t.prefix, '\xA0');
-    listed.append((const char *)data, size);
+    if (size) listed.append((const char *)data, size);
     if (!contract_write_file(t.archive, data, size) ||
         !contract_write_file(t.listed, (const uint8_t *)listed.data(), listed.size())) {
         contract_fail(run, "cannot write the scratch files in %s", run->scratch.c_str());

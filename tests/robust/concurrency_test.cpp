@@ -1,0 +1,273 @@
+// Every export of both plug-ins from 8 threads at once: each thread runs the
+// whole list of calls, first each on a different input from its neighbours,
+// then all on the same file together, and every answer (code, blocks, record,
+// output file, progress reports) must be the one a single thread got. Built
+// with ThreadSanitizer by the tsan preset, which also reports any race.
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+#include "writers.h"
+
+namespace {
+
+constexpr int THREADS = 8;
+constexpr int ROUNDS = 20;
+
+// The per-thread things a call needs: its own output folder and progress log.
+struct Caller {
+    std::string out;
+    std::string reports;
+};
+
+int32_t WINAPI log_progress(int32_t done, int32_t total, LONG_PTR user) {
+    Caller *c = (Caller *)user;
+    c->reports += std::to_string(done) + "/" + std::to_string(total) + " ";
+    return 0;
+}
+
+std::string code_text(int32_t code) { return "code " + std::to_string(code) + ";"; }
+
+// The bytes of a handed-over block, freed as the host frees it.
+std::string take(HLOCAL block) {
+    if (!block) return "no block;";
+    SIZE_T n = LocalSize(block);
+    void *p = LocalLock(block);
+    std::string s = p ? std::string((const char *)p, n) : std::string("unlockable");
+    LocalUnlock(block);
+    if (LocalFree(block) != nullptr) s += "LocalFree failed";
+    return s;
+}
+
+// A record list by its meaningful bytes only: the rest of each record is
+// left unwritten by the plug-in and may differ from call to call.
+std::string list_text(const std::string &block) {
+    std::string s;
+    for (size_t at = 0; at + sizeof(FileInfoRecord) <= block.size(); at += sizeof(FileInfoRecord)) {
+        FileInfoRecord r;
+        memcpy(&r, block.data() + at, sizeof r);
+        if (r.method[0] == '\0') return s + "end";
+        r.file_name[sizeof r.file_name - 1] = '\0';
+        s += std::string(r.method, 2) + std::to_string(r.position) + "," + std::to_string(r.packed_size) +
+             "," + std::to_string(r.size) + "," + std::to_string(r.timestamp) + "," +
+             std::to_string(r.crc) + "," + std::to_string(r.path[0]) + r.file_name + ";";
+    }
+    return s + "no terminator";
+}
+
+struct Call {
+    std::string name;
+    std::function<std::string(Caller *)> run;
+};
+
+struct Inputs {
+    LoadedPlugin tolvane, pellimor;
+    std::string dir;
+    std::vector<Bytes> archives, bitmaps;
+    std::vector<std::string> archive_files, bitmap_files;
+};
+
+std::string open_and_probe(const LoadedPlugin &p, const std::string &path, uint32_t at) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "cannot open";
+    SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN);
+    int32_t answer = p.is_supported(path.c_str(), (void *)h);
+    DWORD here = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
+    CloseHandle(h);
+    return "answer " + std::to_string(answer) + " at " + std::to_string(here);
+}
+
+std::string probe_buffer(const LoadedPlugin &p, const Bytes &b) {
+    std::vector<uint8_t> buffer(PROBE_BUFFER_SIZE, 0);
+    memcpy(buffer.data(), b.data(), b.size() < buffer.size() ? b.size() : buffer.size());
+    return "answer " + std::to_string(p.is_supported("probe", buffer.data()));
+}
+
+// Where the archive's directory says member `i` starts.
+uint32_t entry_offset(const Bytes &b, uint32_t i) {
+    size_t at = 4 + 24 * (size_t)i;
+    return at + 4 <= b.size() ? (uint32_t)b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24 : 0;
+}
+
+std::vector<Call> archive_calls(const Inputs *in, size_t i) {
+    const LoadedPlugin *p = &in->tolvane;
+    const Bytes *bytes = &in->archives[i];
+    const std::string *file = &in->archive_files[i];
+    const char *mem = (const char *)bytes->data();
+    LONG_PTR len = (LONG_PTR)bytes->size();
+    uint32_t second = entry_offset(*bytes, 1);
+    std::vector<Call> c;
+    c.push_back({"IsSupported(buffer)", [=](Caller *) { return probe_buffer(*p, *bytes); }});
+    c.push_back({"IsSupported(handle)", [=](Caller *) { return open_and_probe(*p, *file, 0); }});
+    for (int from_file = 0; from_file < 2; ++from_file) {
+        c.push_back({"GetArchiveInfo", [=](Caller *) {
+                         HLOCAL info = nullptr;
+                         int32_t code = from_file ? p->get_archive_info(file->c_str(), 0, SOURCE_FILE, &info)
+                                                  : p->get_archive_info(mem, len, SOURCE_MEMORY, &info);
+                         return code_text(code) + (code == RESULT_OK ? list_text(take(info)) : "");
+                     }});
+        for (const char *name : {"b.bin", "B.BIN", "nothing"})
+            for (uint32_t flag : {0u, MATCH_IGNORE_CASE}) {
+                std::string wanted = name;
+                c.push_back({"GetFileInfo", [=](Caller *) {
+                                 FileInfoRecord r;
+                                 memset(&r, 0, sizeof r);
+                                 int32_t code = from_file
+                                                    ? p->get_file_info(file->c_str(), 0, wanted.c_str(), flag | SOURCE_FILE, &r)
+                                                    : p->get_file_info(mem, len, wanted.c_str(), flag | SOURCE_MEMORY, &r);
+                                 return code_text(code) + std::string((const char *)&r, sizeof r);
+                             }});
+            }
+    }
+    c.push_back({"GetFile(file to memory, callback)", [=](Caller *caller) {
+                     HLOCAL block = nullptr;
+                     caller->reports.clear();
+                     int32_t code = p->get_file(file->c_str(), (LONG_PTR)second, (char *)&block,
+                                                SOURCE_FILE | DEST_MEMORY, log_progress, (LONG_PTR)caller);
+                     return code_text(code) + (code == RESULT_OK ? take(block) : "") + caller->reports;
+                 }});
+    c.push_back({"GetFile(file to folder)", [=](Caller *caller) {
+                     std::string dest = caller->out;
+                     int32_t code = p->get_file(file->c_str(), (LONG_PTR)second, &dest[0],
+                                                SOURCE_FILE | DEST_FILE, nullptr, 0);
+                     Bytes written = test_read_file(test_path(caller->out, "a.txt"));
+                     remove(test_path(caller->out, "a.txt").c_str());
+                     return code_text(code) + std::string(written.begin(), written.end());
+                 }});
+    c.push_back({"GetFile(memory to memory)", [=](Caller *) {
+                     HLOCAL block = nullptr;
+                     int32_t code = p->get_file(mem, len, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
+                     return code_text(code) + (code == RESULT_OK ? take(block) : "");
+                 }});
+    return c;
+}
+
+std::vector<Call> bitmap_calls(const Inputs *in, size_t i) {
+    const LoadedPlugin *p = &in->pellimor;
+    const Bytes *bytes = &in->bitmaps[i];
+    const std::string *file = &in->bitmap_files[i];
+    const char *mem = (const char *)bytes->data();
+    LONG_PTR len = (LONG_PTR)bytes->size();
+    std::vector<Call> c;
+    c.push_back({"IsSupported(buffer)", [=](Caller *) { return probe_buffer(*p, *bytes); }});
+    c.push_back({"IsSupported(handle)", [=](Caller *) { return open_and_probe(*p, *file, 0); }});
+    for (int from_file = 0; from_file < 2; ++from_file) {
+        c.push_back({"GetPictureInfo", [=](Caller *) {
+                         PictureInfoRecord r;
+                         memset(&r, 0, sizeof r);
+                         int32_t code = from_file ? p->get_picture_info(file->c_str(), 0, SOURCE_FILE, &r)
+                                                  : p->get_picture_info(mem, len, SOURCE_MEMORY, &r);
+                         return code_text(code) + std::string((const char *)&r, sizeof r);
+                     }});
+        c.push_back({"GetPicture(callback)", [=](Caller *caller) {
+                         HLOCAL info = nullptr, bits = nullptr;
+                         caller->reports.clear();
+                         int32_t code = from_file ? p->get_picture(file->c_str(), 0, SOURCE_FILE, &info, &bits,
+                                                                   log_progress, (LONG_PTR)caller)
+                                                  : p->get_picture(mem, len, SOURCE_MEMORY, &info, &bits,
+                                                                   log_progress, (LONG_PTR)caller);
+                         std::string s = code_text(code);
+                         if (code == RESULT_OK) s += take(info) + take(bits);
+                         return s + caller->reports;
+                     }});
+    }
+    c.push_back({"GetPreview", [=](Caller *) {
+                     HLOCAL info = nullptr, bits = nullptr;
+                     return code_text(p->get_preview(mem, len, SOURCE_MEMORY, &info, &bits, nullptr, 0));
+                 }});
+    return c;
+}
+
+TEST(Concurrency, EightThreadsAgreeWithOne) {
+    Inputs in;
+    in.tolvane = test_load_tolvane();
+    in.pellimor = test_load_pellimor();
+    ASSERT_NE(in.tolvane.get_file, nullptr);
+    ASSERT_NE(in.pellimor.get_picture, nullptr);
+    in.dir = test_scratch_dir();
+    in.archives.push_back(make_fpk({{"first", pattern_bytes(9, 1)}, {"a.txt", pattern_bytes(100, 2)},
+                                    {"b.bin", pattern_bytes(40, 3)}}));
+    in.archives.push_back(make_fpk({{"x", pattern_bytes(5, 4)}, {"a.txt", pattern_bytes(5000, 5)},
+                                    {"B.BIN", pattern_bytes(3, 6)}}, 20));
+    Bytes broken = in.archives[0];
+    put_le32(broken, 4 + 24 * 2 + 4, 0);  // a member of size 0
+    in.archives.push_back(broken);
+    std::vector<FpkMember> many;
+    many.push_back({"lead", pattern_bytes(2, 7)});
+    many.push_back({"a.txt", pattern_bytes(31, 8)});
+    for (int i = 0; i < 120; ++i) many.push_back({"m" + std::to_string(i), pattern_bytes(1 + i % 7, i)});
+    many.push_back({"b.bin", pattern_bytes(4, 9)});
+    in.archives.push_back(make_fpk(many));
+    in.bitmaps.push_back(make_bmp16(bmp565(17, 13, 1)));
+    in.bitmaps.push_back(make_bmp16(Bmp16Shape{9, 4, 0x7C00, 0x03E0, 0x001F, 70, 2}));
+    in.bitmaps.push_back(make_bmp16(Bmp16Shape{64, 32, 0x0F00, 0x00F0, 0x000F, 66, 3}));
+    Bytes rgb = make_bmp16(bmp565(5, 5, 4));
+    put_le32(rgb, 30, 0);  // BI_RGB: not ours
+    in.bitmaps.push_back(rgb);
+    for (size_t i = 0; i < in.archives.size(); ++i) {
+        in.archive_files.push_back(test_path(in.dir, "a" + std::to_string(i) + ".fpk"));
+        test_write_file(in.archive_files.back(), in.archives[i]);
+    }
+    for (size_t i = 0; i < in.bitmaps.size(); ++i) {
+        in.bitmap_files.push_back(test_path(in.dir, "b" + std::to_string(i) + ".bmp"));
+        test_write_file(in.bitmap_files.back(), in.bitmaps[i]);
+    }
+
+    std::vector<Call> calls;
+    for (size_t i = 0; i < in.archives.size(); ++i)
+        for (Call &c : archive_calls(&in, i)) calls.push_back(c);
+    for (size_t i = 0; i < in.bitmaps.size(); ++i)
+        for (Call &c : bitmap_calls(&in, i)) calls.push_back(c);
+
+    // The answers one thread gets.
+    std::vector<std::string> expected;
+    Caller alone{test_scratch_dir(), ""};
+    for (Call &c : calls) expected.push_back(c.run(&alone));
+
+    std::atomic<uint64_t> made{0};
+    std::vector<std::string> trouble(THREADS);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t) {
+        std::string out = test_scratch_dir();
+        threads.emplace_back([&, t, out] {
+            Caller caller{out, ""};
+            int64_t live = test_live_blocks();
+            uint64_t n = 0;
+            for (int round = 0; round < ROUNDS; ++round) {
+                // Even rounds: each thread starts at its own place in the list,
+                // so neighbours run different inputs. Odd rounds: all threads
+                // go through the list together, on the same files.
+                size_t start = round % 2 == 0 ? (size_t)t * calls.size() / THREADS : 0;
+                for (size_t j = 0; j < calls.size(); ++j) {
+                    size_t at = (start + j) % calls.size();
+                    std::string got = calls[at].run(&caller);
+                    ++n;
+                    if (got != expected[at] && trouble[t].empty())
+                        trouble[t] = calls[at].name + " (call " + std::to_string(at) +
+                                     ") answered differently in thread " + std::to_string(t);
+                }
+            }
+            if (test_live_blocks() != live && trouble[t].empty())
+                trouble[t] = "thread " + std::to_string(t) + " left blocks allocated";
+            made += n;
+        });
+    }
+    for (std::thread &th : threads) th.join();
+    for (const std::string &s : trouble) EXPECT_TRUE(s.empty()) << s;
+    ::testing::Test::RecordProperty("calls", (int)made.load());
+    printf("concurrency: %d threads made %llu export calls (%zu distinct), all agreeing with one thread\n",
+           THREADS, (unsigned long long)made.load(), calls.size());
+    plugin_unload(&in.tolvane);
+    plugin_unload(&in.pellimor);
+}
+
+}  // namespace

@@ -57,6 +57,11 @@ int contract_make_folder(const std::string &dir);
 void contract_remove_folder(const std::string &dir);
 int64_t contract_live_blocks(const ContractRun *run);
 
+// A GetArchiveInfo block by its meaningful bytes only (method, numbers, the
+// first byte of path, the name), up to the terminator record: the other bytes
+// of each record are left unwritten and may differ from call to call.
+std::string contract_list_text(const std::string &block);
+
 // Records the first broken promise (printf-style); always returns 0.
 int contract_fail(ContractRun *run, const char *format, ...)
 #if defined(__MINGW32__)

@@ -1,5 +1,6 @@
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <filesystem>
 #include <system_error>
@@ -66,6 +67,21 @@ int64_t contract_live_blocks(const ContractRun *run) {
 #else
     return run->count_blocks ? winlayer_live_blocks() : 0;
 #endif
+}
+
+std::string contract_list_text(const std::string &block) {
+    std::string s;
+    for (size_t at = 0; at + sizeof(FileInfoRecord) <= block.size(); at += sizeof(FileInfoRecord)) {
+        FileInfoRecord r;
+        memcpy(&r, block.data() + at, sizeof r);
+        if (r.method[0] == '\0') return s + "end";
+        r.file_name[sizeof r.file_name - 1] = '\0';
+        s += std::string(r.method, 2) + std::to_string(r.position) + "," +
+             std::to_string(r.packed_size) + "," + std::to_string(r.size) + "," +
+             std::to_string(r.timestamp) + "," + std::to_string(r.crc) + "," +
+             std::to_string(r.path[0]) + r.file_name + ";";
+    }
+    return s + "no terminator";
 }
 
 int contract_fail(ContractRun *run, const char *format, ...) {

@@ -412,7 +412,7 @@ void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t 
     if (want.code == RESULT_OK) want.bytes = view_bytes(t->input, position, want.size);
     HLOCAL block = UNTOUCHED;
     int due = 0;
-    int32_t got = call_get_file(t, what, t->archive.c_str(), (LONG_PTR)(int32_t)position,
+    int32_t got = call_get_file(t, what, t->archive.c_str(), (LONG_PTR)(ULONG_PTR)position,
                                 (char *)&block, SOURCE_FILE | DEST_MEMORY, with_callback,
                                 cancel_at, want, 0, &due);
     if (got == RESULT_OK && due) {
@@ -571,11 +571,8 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
     if (entries.size() > 4) names.push_back(entries.back().name);
     for (size_t i = 0; i < entries.size() && i < 2; ++i) names.push_back(swap_case(entries[i].name));
     std::string tail;
-    for (size_t i = 0; i < 16 && i < size; ++i) {
-        char c = (char)data[size - 16 > size ? i : size - 16 + i];
-        if (c == '\0') break;
-        tail.push_back(c);
-    }
+    for (size_t i = size > 16 ? size - 16 : 0; i < size && data[i] != 0; ++i)
+        tail.push_back((char)data[i]);
     names.push_back(tail);
     names.push_back("");
     for (size_t i = 0; i < names.size(); ++i) {
@@ -604,7 +601,7 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
             Expected want = expect_member(&t, targets[i]->offset);
             if (want.code == RESULT_OK && want.size <= run->member_cap)
                 want.bytes = view_bytes(t.input, targets[i]->offset, want.size);
-            extract_to_folder(&t, t.archive.c_str(), (LONG_PTR)(int32_t)targets[i]->offset,
+            extract_to_folder(&t, t.archive.c_str(), (LONG_PTR)(ULONG_PTR)targets[i]->offset,
                               SOURCE_FILE | DEST_FILE, want, i, choice(t.input, 9) % 40);
         }
     }

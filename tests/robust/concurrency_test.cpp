@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "contract.h"
 #include "test_support.h"
 #include "writers.h"
 
@@ -45,22 +46,6 @@ std::string take(HLOCAL block) {
     LocalUnlock(block);
     if (LocalFree(block) != nullptr) s += "LocalFree failed";
     return s;
-}
-
-// A record list by its meaningful bytes only: the rest of each record is
-// left unwritten by the plug-in and may differ from call to call.
-std::string list_text(const std::string &block) {
-    std::string s;
-    for (size_t at = 0; at + sizeof(FileInfoRecord) <= block.size(); at += sizeof(FileInfoRecord)) {
-        FileInfoRecord r;
-        memcpy(&r, block.data() + at, sizeof r);
-        if (r.method[0] == '\0') return s + "end";
-        r.file_name[sizeof r.file_name - 1] = '\0';
-        s += std::string(r.method, 2) + std::to_string(r.position) + "," + std::to_string(r.packed_size) +
-             "," + std::to_string(r.size) + "," + std::to_string(r.timestamp) + "," +
-             std::to_string(r.crc) + "," + std::to_string(r.path[0]) + r.file_name + ";";
-    }
-    return s + "no terminator";
 }
 
 struct Call {
@@ -113,7 +98,7 @@ std::vector<Call> archive_calls(const Inputs *in, size_t i) {
                          HLOCAL info = nullptr;
                          int32_t code = from_file ? p->get_archive_info(file->c_str(), 0, SOURCE_FILE, &info)
                                                   : p->get_archive_info(mem, len, SOURCE_MEMORY, &info);
-                         return code_text(code) + (code == RESULT_OK ? list_text(take(info)) : "");
+                         return code_text(code) + (code == RESULT_OK ? contract_list_text(take(info)) : "");
                      }});
         for (const char *name : {"b.bin", "B.BIN", "nothing"})
             for (uint32_t flag : {0u, MATCH_IGNORE_CASE}) {

@@ -5,7 +5,6 @@
 // never claim success for a wrong output file.
 #include <stdio.h>
 #include <string.h>
-
 #include <ctype.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "contract.h"
 #include "test_support.h"
 #include "writers.h"
 
@@ -291,7 +291,8 @@ void after_call(const Scenario &sc, Outcome *o) {
         if (!b) continue;
         SIZE_T n = LocalSize(b);
         void *p = LocalLock(b);
-        if (p) o->content.append((const char *)p, n);
+        std::string bytes = p ? std::string((const char *)p, n) : std::string();
+        o->content += sc.shape == LIST ? contract_list_text(bytes) : bytes;
         LocalUnlock(b);
         LocalFree(b);
     }
@@ -382,6 +383,12 @@ TEST_P(FaultSweep, EveryCallFailsInTurn) {
                 if (o.code == clean_code) {
                     EXPECT_EQ(o.content, ok.content) << "succeeded with other results";
                     continue;
+                }
+                // Before the output file is created there is none to leave behind.
+                int writing = call == WINLAYER_WRITE_FILE || call == WINLAYER_SET_END_OF_FILE ||
+                              call == WINLAYER_CLOSE_HANDLE;
+                if (sc.shape == MEMBER_FOLDER && !writing) {
+                    EXPECT_FALSE(o.output_present) << "a failed call left an output file";
                 }
                 switch (sc.shape) {
                 case LIST: {

@@ -63,6 +63,18 @@ __attribute__((target("ssse3"))) inline __m128i load16(const uint8_t *p) {
     return _mm_loadu_si128((const __m128i *)p);
 }
 
+// Interleaves 16 blue, green and red bytes into 48 bytes of triples at `out`.
+__attribute__((target("ssse3"))) inline void store_triples_ssse3(uint8_t *out, __m128i blue,
+                                                                __m128i green, __m128i red,
+                                                                const __m128i mix[3][3]) {
+    for (int v = 0; v < 3; ++v) {
+        __m128i o = _mm_or_si128(
+            _mm_or_si128(_mm_shuffle_epi8(blue, mix[v][0]), _mm_shuffle_epi8(green, mix[v][1])),
+            _mm_shuffle_epi8(red, mix[v][2]));
+        _mm_storeu_si128((__m128i *)(out + 16 * v), o);
+    }
+}
+
 __attribute__((target("ssse3"))) inline __m128i channel_ssse3(const __m128i table[4], __m128i d0,
                                                             __m128i d1, __m128i d2, __m128i d3,
                                                             __m128i white) {
@@ -109,12 +121,44 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(uin
         __m128i blue = channel_ssse3(blue_t, d0, d1, d2, d3, white);
         __m128i green = channel_ssse3(green_t, d0, d1, d2, d3, white);
         __m128i red = channel_ssse3(red_t, d0, d1, d2, d3, white);
-        for (int v = 0; v < 3; ++v) {
-            __m128i o = _mm_or_si128(
-                _mm_or_si128(_mm_shuffle_epi8(blue, mix[v][0]), _mm_shuffle_epi8(green, mix[v][1])),
-                _mm_shuffle_epi8(red, mix[v][2]));
-            _mm_storeu_si128((__m128i *)(out + 16 * v), o);
-        }
+        store_triples_ssse3(out, blue, green, red, mix);
+        in += 32;
+        out += 48;
+    }
+}
+
+__attribute__((target("ssse3"))) inline __m128i lanes_ssse3(__m128i a, __m128i b, __m128i mask,
+                                                          __m128i lift, __m128i factor) {
+    __m128i ca = _mm_mulhi_epu16(_mm_sll_epi16(_mm_and_si128(a, mask), lift), factor);
+    __m128i cb = _mm_mulhi_epu16(_mm_sll_epi16(_mm_and_si128(b, mask), lift), factor);
+    return _mm_packus_epi16(ca, cb);
+}
+
+// The same as convert_groups_ssse3 for masks within the low 16 bits, by
+// multiplication in 16-bit lanes instead of digit lookups.
+__attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_lanes_ssse3(uint8_t *out,
+                                                                         const uint8_t *in,
+                                                                         uint32_t groups,
+                                                                         const PixelTables *tables) {
+    const __m128i all_ones = _mm_set1_epi8(-1);
+    __m128i mask[3], lift[3], factor[3];
+    for (int c = 0; c < 3; ++c) {
+        mask[c] = _mm_set1_epi16((short)tables->lane_mask[c]);
+        lift[c] = _mm_cvtsi32_si128(tables->lane_lift[c]);
+        factor[c] = _mm_set1_epi16((short)tables->lane_factor[c]);
+    }
+    __m128i mix[3][3];
+    for (int v = 0; v < 3; ++v)
+        for (int c = 0; c < 3; ++c) mix[v][c] = load16(INTERLEAVE.m[v][c]);
+
+    for (uint32_t g = 0; g < groups; ++g) {
+        __m128i a = load16(in);
+        __m128i b = load16(in + 16);
+        __m128i white = _mm_packs_epi16(_mm_cmpeq_epi16(a, all_ones), _mm_cmpeq_epi16(b, all_ones));
+        __m128i blue = _mm_or_si128(lanes_ssse3(a, b, mask[0], lift[0], factor[0]), white);
+        __m128i green = _mm_or_si128(lanes_ssse3(a, b, mask[1], lift[1], factor[1]), white);
+        __m128i red = _mm_or_si128(lanes_ssse3(a, b, mask[2], lift[2], factor[2]), white);
+        store_triples_ssse3(out, blue, green, red, mix);
         in += 32;
         out += 48;
     }
@@ -199,6 +243,21 @@ void build_pixel_tables(const ChannelScale *red, const ChannelScale *green,
             high[n + j] = high[j] | high_bit;
         }
     }
+    const ChannelScale *scales[3] = {blue, green, red};
+    tables->lanes_fit = 1;
+    for (uint32_t c = 0; c < 3; ++c) {
+        const ChannelScale *s = scales[c];
+        uint32_t lift = 0, factor = 0;
+        if (s->mask >> 16) {
+            tables->lanes_fit = 0;
+        } else if (s->mask != 0) {
+            lift = (uint32_t)__builtin_clz(s->mask) - 16;
+            for (uint32_t at = 0; at < 8; at += s->width) factor |= 1u << (8 - at);
+        }
+        tables->lane_mask[c] = (uint16_t)s->mask;
+        tables->lane_lift[c] = (uint16_t)lift;
+        tables->lane_factor[c] = (uint16_t)factor;
+    }
     for (uint32_t x = 0; x < 16; ++x) {
         for (uint32_t c = 0; c < 3; ++c) {
             uint32_t shift = 8 * c;
@@ -229,7 +288,10 @@ void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, 
         // group may start only while k + 16 <= lead.
         uint32_t room = width < lead ? width : lead;
         uint32_t groups = room / 16;
-        convert_groups_ssse3(out, in, groups, tables);
+        if (tables->lanes_fit)
+            convert_lanes_ssse3(out, in, groups, tables);
+        else
+            convert_groups_ssse3(out, in, groups, tables);
         done = groups * 16;
     }
 #else

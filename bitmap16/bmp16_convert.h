@@ -44,6 +44,14 @@ struct PixelTables {
     uint32_t low[256];   // blue | green << 8 | red << 16 from the low byte alone
     uint32_t high[256];  // the same from the high byte alone
     alignas(16) uint8_t digit[3][4][16];  // blue, green, red from each 4-bit digit alone
+    // When no mask reaches above bit 15, each channel (blue, green, red) is
+    // also the high half of ((p & mask) << lift) * factor: the lift puts the
+    // mask's top bit on bit 15, and the factor adds one copy per repetition.
+    // The copies never overlap, so the sum is the OR the expansion asks for.
+    int32_t lanes_fit;
+    uint16_t lane_mask[3];
+    uint16_t lane_lift[3];
+    uint16_t lane_factor[3];
 };
 
 void build_pixel_tables(const ChannelScale *red, const ChannelScale *green,

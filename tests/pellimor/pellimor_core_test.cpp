@@ -36,6 +36,21 @@ INSTANTIATE_TEST_SUITE_P(
                     ScaleCase{0x80000000u, CHANNEL_RIGHT, 24, 1},
                     ScaleCase{0xFFFFFFFFu, CHANNEL_RIGHT, 24, 32}));
 
+TEST(ChannelScales, LanesWhereTheMasksFit) {
+    ChannelScale red = derive_channel_scale(0xF800), green = derive_channel_scale(0x0101),
+                 blue = derive_channel_scale(0x0001);
+    PixelTables t;
+    build_pixel_tables(&red, &green, &blue, &t);
+    EXPECT_EQ(t.lanes_fit, 1);
+    EXPECT_EQ(t.lane_lift[2], 0);       // red's top bit is bit 15 already
+    EXPECT_EQ(t.lane_factor[2], 0x108);  // two copies of 5 bits
+    EXPECT_EQ(t.lane_factor[1], 0x100);  // a span of 9: one copy
+    EXPECT_EQ(t.lane_factor[0], 0x1FE);  // one bit, eight copies
+    green = derive_channel_scale(0x10000);
+    build_pixel_tables(&red, &green, &blue, &t);
+    EXPECT_EQ(t.lanes_fit, 0);
+}
+
 TEST(PixelLayouts, StridesPadsAndOverflow) {
     PixelLayout l;
     ASSERT_TRUE(derive_pixel_layout(5, 3, &l));
@@ -58,7 +73,8 @@ TEST(PixelLayouts, StridesPadsAndOverflow) {
 // In place, in a block of exactly the output size (so that a sanitizer sees
 // any access past it), on every path, against the test's own decoder.
 TEST(Conversion, EveryPathInPlace) {
-    const Masks families[] = {MASKS_565, MASKS_555, {0x0101, 0, 0x00FF0000}, {0xFFFF, 0x0FF0, 0x8001}};
+    const Masks families[] = {MASKS_565,  MASKS_555, MASKS_444, {0x0101, 0, 0x00FF0000},
+                              {0xFFFF, 0x0FF0, 0x8001}, {0x0001, 0x0006, 0x00F0}};
     int paths[] = {CONVERT_SCALAR, convert_best_path()};
     uint32_t seed = 500;
     for (const Masks &m : families)
@@ -73,12 +89,16 @@ TEST(Conversion, EveryPathInPlace) {
                 ChannelScale blue = derive_channel_scale(m.blue);
                 PixelTables tables;
                 build_pixel_tables(&red, &green, &blue, &tables);
-                for (int path : paths) {
-                    Bytes block(layout.out_size, 0xEE);
-                    memcpy(&block[layout.out_size - layout.in_size], &file[66], layout.in_size);
-                    ASSERT_TRUE(convert_picture(block.data(), &layout, &tables, path, nullptr, 0));
-                    ASSERT_EQ(block, expected) << "path " << path << " width " << w << " height " << h;
-                }
+                // With lanes_fit cleared the vector path looks every digit up instead.
+                for (int32_t lanes : {tables.lanes_fit, 0})
+                    for (int path : paths) {
+                        tables.lanes_fit = lanes;
+                        Bytes block(layout.out_size, 0xEE);
+                        memcpy(&block[layout.out_size - layout.in_size], &file[66], layout.in_size);
+                        ASSERT_TRUE(convert_picture(block.data(), &layout, &tables, path, nullptr, 0));
+                        ASSERT_EQ(block, expected) << "path " << path << " lanes " << lanes
+                                                   << " width " << w << " height " << h;
+                    }
             }
 }
 

@@ -56,7 +56,8 @@ SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
     uint8_t headers[BMP_HEADERS_SIZE];
     int32_t answer = 0;
     if (source_open_probe(&s, probe) && read_bitmap_headers(&s, headers)) answer = 1;
-    source_close(&s);
+    // A lent handle left at another position is a failure like any other.
+    if (!source_close(&s)) answer = 0;
     return answer;
 }
 

@@ -29,6 +29,7 @@ SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
     if (!source_read(&s, start, sizeof start)) goto done;
     supported = check_fpk_directory(&s, start, FPK_PROBE_ENTRIES);
 done:
-    source_close(&s);
+    // A host handle whose position cannot be put back is a failed probe too.
+    if (!source_close(&s)) supported = 0;
     return supported;
 }

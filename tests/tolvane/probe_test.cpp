@@ -261,6 +261,23 @@ TEST_F(TolvaneTest, HandleProbeReadsFromTheCurrentPositionAndRestoresIt) {
     CloseHandle(h);
 }
 
+#ifndef _WIN32
+TEST_F(TolvaneTest, HandleWhosePositionCannotBeRestoredIsNotSupported) {
+    std::string path = test_path(test_scratch_dir(), "lent.fpk");
+    test_write_file(path, make_fpk(make_members(3)));
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    winlayer_reset_calls();
+    // The first SetFilePointer learns the position, the second puts it back.
+    winlayer_inject(WINLAYER_SET_FILE_POINTER, 2, WINLAYER_FAULT_FAIL);
+    EXPECT_EQ(tolvane().is_supported(path.c_str(), (void *)h), 0);
+    winlayer_reset_calls();
+    ASSERT_EQ(SetFilePointer(h, 0, nullptr, FILE_BEGIN), 0u);
+    EXPECT_EQ(tolvane().is_supported(path.c_str(), (void *)h), 1);
+    CloseHandle(h);
+}
+#endif
+
 TEST_F(TolvaneTest, ProbeBelow65536IsAHandle) {
     // Not a handle of any open file: answered 0, and no attempt to read memory there.
     EXPECT_EQ(tolvane().is_supported("x.fpk", (void *)(uintptr_t)65535), 0);

@@ -28,12 +28,14 @@ thread_local WinlayerThread winlayer_thread = {};
 
 constexpr uint32_t BLOCK_MAGIC = 0x4B434C42;  // "BLCK"
 
-// A moveable block: the handle addresses this header, the data follows it.
+// A moveable block: the handle addresses this record; the data has an
+// allocation of its own, as a moveable block's memory is apart from its handle
+// on Windows (and so lies in memory as an ordinary allocation of its size does).
 struct NativeBlock {
     uint32_t magic;
     uint32_t locks;
     SIZE_T size;
-    alignas(16) unsigned char data[1];
+    unsigned char *data;  // null for a zero-length block
 };
 
 // Counts a call and answers whether an armed fault fires on it.
@@ -268,14 +270,18 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T size) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    NativeBlock *b = (NativeBlock *)malloc(offsetof(NativeBlock, data) + size);
-    if (!b) {
+    NativeBlock *b = (NativeBlock *)malloc(sizeof(NativeBlock));
+    unsigned char *data = size ? (unsigned char *)malloc(size) : nullptr;
+    if (!b || (size && !data)) {
+        free(b);
+        free(data);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     b->magic = BLOCK_MAGIC;
     b->locks = 0;
     b->size = size;
+    b->data = data;
     if (flags & LMEM_ZEROINIT) memset(b->data, 0, size);
     ++winlayer_thread.live_blocks;
     return b;
@@ -322,6 +328,7 @@ HLOCAL LocalFree(HLOCAL block) {
         return block;
     }
     b->magic = 0;
+    free(b->data);
     free(b);
     --winlayer_thread.live_blocks;
     return nullptr;

@@ -129,6 +129,34 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
            (unsigned long long)calls);
 }
 
+// Every width up to 70 (the vector paths and their tails, the in-place
+// widths 5, 9, 13, 17 ...) under masks inside and outside 16 bits, checked
+// pixel by pixel against the contract's reference decoder.
+TEST(ShapeSweep, Pellimor) {
+    LoadedPlugin p = test_load_pellimor();
+    ASSERT_NE(p.get_picture, nullptr);
+    std::string scratch = test_scratch_dir();
+    const uint32_t masks[][3] = {{0xF800, 0x07E0, 0x001F}, {0x7C00, 0x03E0, 0x001F},
+                                 {0x0F00, 0x00F0, 0x000F}, {0x0101, 0, 0x8001},
+                                 {0xF0000, 0xFFFF, 0x00FF}, {0xFFFFFFFF, 0x80000000, 0x1}};
+    uint64_t calls = 0;
+    int inputs = 0;
+    for (int32_t w = 1; w <= 70; ++w)
+        for (int32_t h = 1; h <= 3; ++h) {
+            const uint32_t *m = masks[(w + h) % 6];
+            Bmp16Shape shape{w, h, m[0], m[1], m[2], (w % 7 == 0) ? 70u : 66u, (uint32_t)(w * 3 + h)};
+            Bytes input = make_bmp16(shape);
+            ContractRun run = contract_run(&p, scratch);
+            pellimor_contract(&run, input.data(), input.size());
+            calls += run.calls;
+            ++inputs;
+            ASSERT_TRUE(run.failure.empty()) << w << "x" << h << ": " << run.failure;
+        }
+    printf("shape sweep: pellimor, %d bitmaps, %llu export calls\n", inputs,
+           (unsigned long long)calls);
+    plugin_unload(&p);
+}
+
 TEST(MutationSweep, Tolvane) {
     LoadedPlugin p = test_load_tolvane();
     ASSERT_NE(p.get_file, nullptr);

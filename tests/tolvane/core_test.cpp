@@ -131,9 +131,11 @@ TEST(FpkDirectoryRead, ScratchThatCannotBeHadIsNoMemory) {
 }
 
 TEST(FpkOutput, NamesThatLeaveTheFolder) {
-    const char *inside[] = {"a", "a.b", "..a", "a..", ".a", "d\\f", "d/f", "d\\.\\f", ".", "a\\.", "d\\..x"};
+    const char *inside[] = {"a", "a.b", "..a", "a..", ".a", "d\\f", "d/f", "d\\.\\f", ".", "a\\.", "d\\..x",
+                            "CONS", "xcon", "COM10", "LPT", "nul_", "d\\com.x"};
     const char *outside[] = {"..", "..\\a", "../a", "a\\..", "a/../b", "...", "a\\...\\b", "\\a", "/a",
-                             "c:a", "a:b", "a\\b:c"};
+                             "c:a", "a:b", "a\\b:c", "CON", "nul", "Aux.txt", "d\\prn", "COM1",
+                             "lpt9.log", "con\\a"};
     for (const char *n : inside) EXPECT_EQ(fpk_name_stays_inside(n), 1) << n;
     for (const char *n : outside) EXPECT_EQ(fpk_name_stays_inside(n), 0) << n;
 }

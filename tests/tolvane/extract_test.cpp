@@ -344,7 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
                     EscapeCase{"...\\x", RESULT_INTERNAL_ERROR}, EscapeCase{"\\x", RESULT_INTERNAL_ERROR},
                     EscapeCase{"/x", RESULT_INTERNAL_ERROR}, EscapeCase{"\\\\srv\\x", RESULT_INTERNAL_ERROR},
                     EscapeCase{"C:x", RESULT_INTERNAL_ERROR}, EscapeCase{"C:\\x", RESULT_INTERNAL_ERROR},
-                    EscapeCase{"x:stream", RESULT_INTERNAL_ERROR}, EscapeCase{"..x", RESULT_OK},
+                    EscapeCase{"x:stream", RESULT_INTERNAL_ERROR}, EscapeCase{"NUL", RESULT_INTERNAL_ERROR},
+                    EscapeCase{"d\\con.txt", RESULT_INTERNAL_ERROR}, EscapeCase{"..x", RESULT_OK},
                     EscapeCase{"x..", RESULT_OK}, EscapeCase{".x", RESULT_OK}, EscapeCase{"d\\..x", RESULT_OK},
                     EscapeCase{"d/.x", RESULT_OK}, EscapeCase{"a..b", RESULT_OK}));
 

@@ -1,8 +1,9 @@
 // spihost: drives a plug-in from the command line exactly as a viewer does.
 // It loads the plug-in by file name, finds the exports by name, lends it file
 // handles and memory images, shows its progress reports, and frees every
-// block it is handed with LocalFree. Built for Windows (loading NAME.spi) and
-// natively (loading NAME.so through the Win32 layer).
+// block it is handed with LocalFree. Built for Windows (loading NAME.spi, or
+// NAME.sph in the 64-bit build) and natively (loading NAME.so through the
+// Win32 layer).
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
@@ -45,7 +46,8 @@ static const char USAGE[] =
     "       spihost extract PLUGIN ARCHIVE [NAME...] --to DIR [--memory]\n"
     "       spihost picture PLUGIN FILE\n"
     "       spihost decode PLUGIN FILE OUT.bmp [--memory]\n"
-    "PLUGIN is the plug-in's file: NAME.spi on Windows, NAME.so in the native build.\n"
+    "PLUGIN is the plug-in's file: NAME.spi (32-bit) or NAME.sph (64-bit) on Windows,\n"
+    "NAME.so in the native build.\n"
     "--memory hands the plug-in a memory image (decode) or takes the member\n"
     "in a memory block (extract) instead of going through files.\n";
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The plug-ins at work: makes a sample FPK archive and two 16-bit bitmaps,
-# then drives them through spihost twice, with the real .spi files under Wine
-# and with the native build. Run by `./run demo` after the build.
+# then drives them through spihost with the real .spi files under Wine, the
+# 64-bit .sph files under 64-bit Wine and the native build. Run by `./run demo` after the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -12,10 +12,13 @@ SAMPLES=$DEMO/samples
 MAKE_SAMPLES=$ROOT/build/native/tools/samples/make_samples
 WIN_HOST=$ROOT/build/win32/tools/spihost/spihost.exe
 WIN_PLUGINS=$ROOT/dist/win32
+WIN64_HOST=$ROOT/build/win64/tools/spihost/spihost.exe
+WIN64_PLUGINS=$ROOT/dist/win64
 NATIVE_HOST=$ROOT/build/native/tools/spihost/spihost
 NATIVE_PLUGINS=$ROOT/build/native/plugins
 
 for f in "$MAKE_SAMPLES" "$WIN_HOST" "$WIN_PLUGINS/tolvane.spi" "$WIN_PLUGINS/pellimor.spi" \
+         "$WIN64_HOST" "$WIN64_PLUGINS/tolvane.sph" "$WIN64_PLUGINS/pellimor.sph" \
          "$NATIVE_HOST" "$NATIVE_PLUGINS/tolvane.so" "$NATIVE_PLUGINS/pellimor.so"; do
     [ -e "$f" ] || { echo "demo: $f is missing; run ./run build first" >&2; exit 1; }
 done
@@ -71,6 +74,8 @@ show "$MAKE_SAMPLES" "$SAMPLES"
 
 drive "the real .spi plug-ins under Wine (spihost.exe, LoadLibraryA)" \
     "$DEMO/wine" "$WIN_PLUGINS" spi wine "$WIN_HOST"
+drive "the 64-bit .sph plug-ins under 64-bit Wine (spihost.exe for x64)" \
+    "$DEMO/wine64" "$WIN64_PLUGINS" sph wine "$WIN64_HOST"
 drive "the native build (spihost, dlopen)" \
     "$DEMO/native" "$NATIVE_PLUGINS" so "$NATIVE_HOST"
 
@@ -78,14 +83,16 @@ echo "=== results"
 echo
 same=1
 for f in "$DEMO"/wine/files/* "$DEMO"/wine/memory/* "$DEMO"/wine/*.bmp; do
-    twin=$DEMO/native/${f#"$DEMO"/wine/}
-    cmp -s "$f" "$twin" || { echo "differs: ${f#"$ROOT"/} and ${twin#"$ROOT"/}"; same=0; }
+    for other in native wine64; do
+        twin=$DEMO/$other/${f#"$DEMO"/wine/}
+        cmp -s "$f" "$twin" || { echo "differs: ${f#"$ROOT"/} and ${twin#"$ROOT"/}"; same=0; }
+    done
 done
 for f in "$DEMO"/wine/files/*; do
     cmp -s "$f" "$DEMO/wine/memory/${f##*/}" || { echo "differs: ${f#"$ROOT"/} (file and memory)"; same=0; }
 done
-[ $same -eq 1 ] && echo "Wine and native results are byte for byte the same, and so are the file and memory extractions."
-echo "Extracted members: ${DEMO#"$ROOT"/}/wine/files, ${DEMO#"$ROOT"/}/native/files (and .../memory)"
+[ $same -eq 1 ] && echo "Results of the .spi, the .sph and the native build are byte for byte the same, and so are the file and memory extractions."
+echo "Extracted members: ${DEMO#"$ROOT"/}/wine/files, .../wine64/files, .../native/files (and .../memory)"
 echo "24-bit pictures, open them in any viewer:"
-for f in "$DEMO"/wine/*.bmp "$DEMO"/native/*.bmp; do echo "  $f"; done
+for f in "$DEMO"/wine/*.bmp "$DEMO"/wine64/*.bmp "$DEMO"/native/*.bmp; do echo "  $f"; done
 [ $same -eq 1 ]

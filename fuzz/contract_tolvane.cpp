@@ -159,7 +159,18 @@ struct Expected {
     uint32_t size;
 };
 
-// The name addresses a place outside the folder: refused, nothing created.
+// A component Windows opens as a device in any folder, whatever follows its
+// first dot: CON, PRN, AUX, NUL, COM1-9, LPT1-9.
+int component_is_device(const std::string &c) {
+    std::string stem = c.substr(0, c.find('.'));
+    for (char &ch : stem) ch = ascii_lower(ch);
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return 1;
+    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+// The name addresses a place outside the folder, or a device: refused,
+// nothing created.
 int name_leaves_folder(const std::string &name) {
     if (name.empty()) return 0;
     if (name[0] == '/' || name[0] == '\\' || name.find(':') != std::string::npos) return 1;
@@ -167,7 +178,8 @@ int name_leaves_folder(const std::string &name) {
     while (start <= name.size()) {
         size_t end = name.find_first_of("/\\", start);
         if (end == std::string::npos) end = name.size();
-        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return 1;
+        std::string component = name.substr(start, end - start);
+        if (component == ".." || component_is_device(component)) return 1;
         start = end + 1;
     }
     return 0;

@@ -34,6 +34,7 @@ std::vector<Seed> archive_seeds() {
     s.push_back({"name-15-chars", make_fpk({member("fifteen-chars-x", 9, 4)})});
     s.push_back({"names-with-separators", make_fpk({member("sub/one", 4, 1), member("sub\\two", 4, 2), member("./three", 4, 3)})});
     s.push_back({"names-leaving-folder", make_fpk({member("..\\evil", 4, 1), member("\\root", 4, 2), member("c:x", 4, 3), member("a/../../b", 4, 4), member("...", 2, 5), member(".", 2, 6)})});
+    s.push_back({"device-names", make_fpk({member("NUL", 4, 1), member("con.txt", 4, 2), member("sub/COM1.x", 4, 3), member("lpt9", 4, 4), member("COM0", 4, 5), member("console", 4, 6)})});
     s.push_back({"gap-after-directory", make_fpk({member("g1", 6, 1), member("g2", 6, 2)}, 40)});
     for (uint32_t n : {2u, 8u, 85u, 86u}) {
         std::vector<FpkMember> m;

@@ -1,5 +1,6 @@
 // What both fuzz targets share: the plug-in loaded once as a host loads it,
-// a scratch folder of this process's own, and the trap on a broken promise.
+// a scratch folder of this process's own for each input, and the trap on a
+// broken promise.
 #pragma once
 
 #include <stdio.h>
@@ -29,19 +30,22 @@ inline void fuzz_target_load(FuzzTarget *t, const char *path, const char *name) 
     const char *tmp = getenv("TMPDIR");
     std::string root = tmp && *tmp ? tmp : "/tmp";
     t->scratch = root + "/spi-fuzz-" + name + "-" + std::to_string((long)getpid());
-    if (!contract_make_folder(t->scratch)) {
-        fprintf(stderr, "cannot make the scratch folder %s\n", t->scratch.c_str());
-        exit(2);
-    }
 }
 
 // Runs `check` on one input and traps on the first broken promise, so that
 // libFuzzer keeps the input and the replay program fails.
 inline void fuzz_target_run(FuzzTarget *t, void (*check)(ContractRun *, const uint8_t *, size_t),
                             const uint8_t *data, size_t size) {
+    // Made and removed for each input: libFuzzer's helper processes exit
+    // without running exit handlers.
+    if (!contract_make_folder(t->scratch)) {
+        fprintf(stderr, "cannot make the scratch folder %s\n", t->scratch.c_str());
+        exit(2);
+    }
     ContractRun run = contract_run(&t->plugin, t->scratch);
     check(&run, data, size);
     t->calls += run.calls;
+    fuzz_target_remove_scratch(t);
     if (!run.failure.empty()) {
         fprintf(stderr, "broken promise: %s\n", run.failure.c_str());
         fflush(stderr);

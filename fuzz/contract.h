@@ -12,6 +12,8 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "plugin_load.h"
 
@@ -61,6 +63,19 @@ int64_t contract_live_blocks(const ContractRun *run);
 // first byte of path, the name), up to the terminator record: the other bytes
 // of each record are left unwritten and may differ from call to call.
 std::string contract_list_text(const std::string &block);
+
+// Progress reports seen by one call, and the report at which to answer stop.
+struct Progress {
+    std::vector<std::pair<int32_t, int32_t>> reports;
+    size_t cancel_at;  // index into the reports; past the end: never cancel
+    LONG_PTR user;
+    int wrong_user;
+};
+
+// The calling thread's Progress, which record_progress fills; with none set
+// the callback answers stop.
+extern thread_local Progress *current_progress;
+int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user);
 
 // Records the first broken promise (printf-style); always returns 0.
 int contract_fail(ContractRun *run, const char *format, ...)

@@ -120,3 +120,13 @@ int contract_take_block(ContractRun *run, HLOCAL block, size_t size, std::string
     if (LocalFree(block) != nullptr) return contract_fail(run, "%s: LocalFree failed", what);
     return 1;
 }
+
+thread_local Progress *current_progress = nullptr;
+
+int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user) {
+    Progress *p = current_progress;
+    if (!p) return 1;
+    if (user != p->user) p->wrong_user = 1;
+    p->reports.push_back({done, total});
+    return p->reports.size() - 1 == p->cancel_at ? 1 : 0;
+}

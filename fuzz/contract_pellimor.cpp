@@ -113,23 +113,6 @@ std::string ref_dib_header(const RefBitmap &b) {
     return h;
 }
 
-struct Progress {
-    std::vector<std::pair<int32_t, int32_t>> reports;
-    size_t cancel_at;
-    LONG_PTR user;
-    int wrong_user;
-};
-
-thread_local Progress *current_progress = nullptr;
-
-int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user) {
-    Progress *p = current_progress;
-    if (!p) return 1;
-    if (user != p->user) p->wrong_user = 1;
-    p->reports.push_back({done, total});
-    return p->reports.size() - 1 == p->cancel_at ? 1 : 0;
-}
-
 struct Pellimor {
     ContractRun *run;
     const LoadedPlugin *p;

@@ -122,24 +122,6 @@ const char *code_name(int32_t code) {
     }
 }
 
-// Progress reports seen by one call, and the report at which to answer stop.
-struct Progress {
-    std::vector<std::pair<int32_t, int32_t>> reports;
-    size_t cancel_at;  // index into the reports; past the end: never cancel
-    LONG_PTR user;
-    int wrong_user;
-};
-
-thread_local Progress *current_progress = nullptr;
-
-int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user) {
-    Progress *p = current_progress;
-    if (!p) return 1;
-    if (user != p->user) p->wrong_user = 1;
-    p->reports.push_back({done, total});
-    return p->reports.size() - 1 == p->cancel_at ? 1 : 0;
-}
-
 // GetFile's reports for a member of `size` bytes: 32 steps (or one per byte
 // below 32), the completed count, then a report that starts over at 0 of 32.
 std::vector<std::pair<int32_t, int32_t>> member_reports(uint32_t size) {

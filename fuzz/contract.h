@@ -58,6 +58,8 @@ void contract_empty_folder(const std::string &dir);
 int contract_make_folder(const std::string &dir);
 void contract_remove_folder(const std::string &dir);
 int64_t contract_live_blocks(const ContractRun *run);
+// The live blocks are back at `live_at_start`; otherwise records the failure.
+int contract_blocks_back(ContractRun *run, int64_t live_at_start, const char *what);
 
 // A GetArchiveInfo block by its meaningful bytes only (method, numbers, the
 // first byte of path, the name), up to the terminator record: the other bytes

@@ -130,3 +130,11 @@ int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user) {
     p->reports.push_back({done, total});
     return p->reports.size() - 1 == p->cancel_at ? 1 : 0;
 }
+
+int contract_blocks_back(ContractRun *run, int64_t live_at_start, const char *what) {
+    int64_t live = contract_live_blocks(run);
+    if (live != live_at_start)
+        return contract_fail(run, "%s: %lld blocks left allocated", what,
+                             (long long)(live - live_at_start));
+    return 1;
+}

@@ -125,11 +125,7 @@ struct Pellimor {
 };
 
 int blocks_back(Pellimor *t, const char *what) {
-    int64_t live = contract_live_blocks(t->run);
-    if (live != t->live_at_start)
-        return contract_fail(t->run, "%s: %lld blocks left allocated", what,
-                             (long long)(live - t->live_at_start));
-    return 1;
+    return contract_blocks_back(t->run, t->live_at_start, what);
 }
 
 int expect_code(Pellimor *t, const char *what, int32_t got, int32_t want) {

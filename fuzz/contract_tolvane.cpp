@@ -193,11 +193,7 @@ struct Tolvane {
 };
 
 int blocks_back(Tolvane *t, const char *what) {
-    int64_t live = contract_live_blocks(t->run);
-    if (live != t->live_at_start)
-        return contract_fail(t->run, "%s: %lld blocks left allocated", what,
-                             (long long)(live - t->live_at_start));
-    return 1;
+    return contract_blocks_back(t->run, t->live_at_start, what);
 }
 
 int expect_code(Tolvane *t, const char *what, int32_t got, int32_t want) {

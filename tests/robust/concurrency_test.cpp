@@ -21,7 +21,8 @@
 namespace {
 
 constexpr int THREADS = 8;
-constexpr int ROUNDS = 20;
+// Under CPU emulation two rounds: one of each kind.
+const int ROUNDS = test_rounds(20, 2);
 
 // The per-thread things a call needs: its own output folder and progress log.
 struct Caller {

@@ -2,6 +2,10 @@
 # The plug-ins at work: makes a sample FPK archive and two 16-bit bitmaps,
 # then drives them through spihost with the real .spi files under Wine, the
 # 64-bit .sph files under 64-bit Wine and the native build. Run by `./run demo` after the build.
+#
+#   tools/demo.sh        the whole tour; with WIN32_VM=1 the .spi part runs in
+#                        the virtual machine (tools/vm/) that runs 32-bit Wine
+#   tools/demo.sh spi    the .spi part alone (what the virtual machine runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -66,16 +70,32 @@ drive() {
     show "$@" decode "$pellimor" "$SAMPLES/gradient555.bmp" "$out/gradient555-24bit.bmp" --memory
 }
 
+drive_spi() {
+    drive "the real .spi plug-ins under Wine (spihost.exe, LoadLibraryA)" \
+        "$DEMO/wine" "$WIN_PLUGINS" spi /usr/lib/wine/wine "$WIN_HOST"
+}
+
+if [ "${1:-}" = spi ]; then
+    drive_spi
+    exit 0
+fi
+
 rm -rf "$DEMO"
 mkdir -p "$SAMPLES"
 echo "=== sample files"
 echo
 show "$MAKE_SAMPLES" "$SAMPLES"
 
-drive "the real .spi plug-ins under Wine (spihost.exe, LoadLibraryA)" \
-    "$DEMO/wine" "$WIN_PLUGINS" spi wine "$WIN_HOST"
+if [ "${WIN32_VM:-0}" = 1 ]; then
+    echo "=== the .spi part runs under 32-bit Wine in the virtual machine, under CPU emulation:"
+    echo "    about 4 minutes, 4 more the first time while its Wine prefix is made"
+    echo
+    "$ROOT/tools/vm/vm.sh" --timeout 1200 "$ROOT/tools/vm/wine32.sh" bash "$ROOT/tools/demo.sh" spi
+else
+    drive_spi
+fi
 drive "the 64-bit .sph plug-ins under 64-bit Wine (spihost.exe for x64)" \
-    "$DEMO/wine64" "$WIN64_PLUGINS" sph wine "$WIN64_HOST"
+    "$DEMO/wine64" "$WIN64_PLUGINS" sph /usr/lib/wine/wine64 "$WIN64_HOST"
 drive "the native build (spihost, dlopen)" \
     "$DEMO/native" "$NATIVE_PLUGINS" so "$NATIVE_HOST"
 

@@ -23,6 +23,10 @@ void print_clocked(const char *name, const Clocked *c, double units, const char 
         scale = "ms";
         shown = t * 1e3;
     }
-    printf("%-40s %10.3f %s %9.1f %s/s  (%" PRId64 " calls a batch)\n", name, shown, scale, units / t, unit,
-           c->calls);
+    if (c->alone)
+        printf("%-40s %10.3f %s %9.1f %s/s  (fastest of %" PRId64 " calls)\n", name, shown, scale, units / t,
+               unit, c->timed);
+    else
+        printf("%-40s %10.3f %s %9.1f %s/s  (fastest of %d batches of %" PRId64 " calls)\n", name, shown, scale,
+               units / t, unit, CLOCK_ROUNDS, c->calls);
 }

@@ -49,8 +49,9 @@ HLOCAL plain_read(const std::string &path) {
              ReadFile(f, p, BIG_MEMBER, &got, nullptr) && got == BIG_MEMBER;
     if (p) LocalUnlock(block);
     CloseHandle(f);
-    if (!ok && block) block = LocalFree(block);
-    return block;
+    if (ok) return block;
+    if (block) LocalFree(block);
+    return nullptr;
 }
 
 HLOCAL get_file(const LoadedPlugin &tolvane, const std::string &path, ProgressCallback progress) {

@@ -11,50 +11,13 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <stb_image.h>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_BMP
-#include <stb/stb_image.h>
-
+#include "bench_support.h"
 #include "bmp16_convert.h"
 #include "plugin_load.h"
 
 namespace {
-
-typedef std::vector<uint8_t> Bytes;
-
-const int SIZES[][2] = {{17, 13}, {1024, 1024}, {4096, 4096}};
-
-void put(Bytes &b, size_t at, uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
-}
-
-// A 5-6-5 bitmap: a colour gradient with noise in the low bits.
-Bytes make_565(uint32_t w, uint32_t h) {
-    uint32_t stride = (2 * w + 3) & ~3u;
-    Bytes b(66 + (size_t)stride * h, 0);
-    put(b, 0, 0x4D42, 2);
-    put(b, 2, (uint32_t)b.size(), 4);
-    put(b, 10, 66, 4);
-    put(b, 14, 40, 4);
-    put(b, 18, w, 4);
-    put(b, 22, h, 4);
-    put(b, 26, 1, 2);
-    put(b, 28, 16, 2);
-    put(b, 30, 3, 4);
-    put(b, 34, stride * h, 4);
-    put(b, 54, 0xF800, 4);
-    put(b, 58, 0x07E0, 4);
-    put(b, 62, 0x001F, 4);
-    uint32_t noise = 12345;
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            noise = noise * 1664525u + 1013904223u;
-            uint32_t r = x * 31 / w, g = y * 63 / h, bl = (noise >> 27);
-            put(b, 66 + (size_t)y * stride + 2 * x, r << 11 | g << 5 | bl, 2);
-        }
-    return b;
-}
 
 LoadedPlugin &plugin() {
     static LoadedPlugin p;
@@ -67,14 +30,14 @@ std::map<int, Bytes> &bitmaps() {
 }
 
 const Bytes &bitmap_for(int w) {
-    for (const auto &s : SIZES)
-        if (s[0] == w && !bitmaps().count(w)) bitmaps()[w] = make_565((uint32_t)s[0], (uint32_t)s[1]);
+    for (const PictureCase &c : PICTURE_CASES)
+        if ((int)c.width == w && !bitmaps().count(w)) bitmaps()[w] = make_bmp565(c.width, c.height);
     return bitmaps()[w];
 }
 
 int height_for(int w) {
-    for (const auto &s : SIZES)
-        if (s[0] == w) return s[1];
+    for (const PictureCase &c : PICTURE_CASES)
+        if ((int)c.width == w) return (int)c.height;
     return 0;
 }
 
@@ -190,52 +153,16 @@ void print_ratio(const RatioReporter &rep, const char *what, const std::string &
                  const std::string &ours, double target) {
     auto a = rep.seconds.find(peer), b = rep.seconds.find(ours);
     if (a == rep.seconds.end() || b == rep.seconds.end()) return;
-    double ratio = a->second / b->second;
-    if (target > 0)
-        printf("%-48s %6.2fx  (target %.1fx: %s)\n", what, ratio, target,
-               ratio >= target ? "met" : "NOT MET");
-    else
-        printf("%-48s %6.2fx\n", what, ratio);
-}
-
-// stb_image must read the very picture we decode, or the race is unfair.
-bool outputs_agree(int w) {
-    const Bytes &file = bitmap_for(w);
-    int h = height_for(w), x, y, n;
-    unsigned char *rgb = stbi_load_from_memory(file.data(), (int)file.size(), &x, &y, &n, 3);
-    HLOCAL info = nullptr, bits = nullptr;
-    int32_t code = plugin().get_picture((const char *)file.data(), (LONG_PTR)file.size(),
-                                        SOURCE_MEMORY, &info, &bits, nullptr, 0);
-    bool same = rgb && code == RESULT_OK && x == w && y == h;
-    if (same) {
-        const uint8_t *dib = (const uint8_t *)LocalLock(bits);
-        size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
-        // stb gives top-down RGB rows, the DIB bottom-up BGR rows.
-        for (int row = 0; row < h && same; ++row)
-            for (int col = 0; col < w && same; ++col) {
-                const uint8_t *s = rgb + ((size_t)row * w + col) * 3;
-                const uint8_t *d = dib + (size_t)(h - 1 - row) * stride + (size_t)col * 3;
-                same = s[0] == d[2] && s[1] == d[1] && s[2] == d[0];
-            }
-        LocalUnlock(bits);
-    }
-    stbi_image_free(rgb);
-    LocalFree(bits);
-    LocalFree(info);
-    return same;
+    ::print_ratio(what, a->second, b->second, target);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    char why[512] = "";
-    if (!plugin_load(&plugin(), SPI_PELLIMOR_PATH, why, sizeof why)) {
-        fprintf(stderr, "cannot load %s: %s\n", SPI_PELLIMOR_PATH, why);
-        return 1;
-    }
-    for (const auto &s : SIZES)
-        if (!outputs_agree(s[0])) {
-            fprintf(stderr, "stb_image and pellimor disagree on %dx%d\n", s[0], s[1]);
+    if (!bench_load_plugin(&plugin(), SPI_PELLIMOR_PATH)) return 1;
+    for (const PictureCase &c : PICTURE_CASES)
+        if (!picture_matches_stb(&plugin(), bitmap_for((int)c.width), c.width, c.height)) {
+            fprintf(stderr, "stb_image and pellimor disagree on %ux%u\n", c.width, c.height);
             return 1;
         }
     printf("conversion path: %s\n", convert_best_path() == CONVERT_SSSE3 ? "SSSE3" : "scalar");
@@ -244,11 +171,11 @@ int main(int argc, char **argv) {
     benchmark::RunSpecifiedBenchmarks(&rep);
     printf("\n");
     print_ratio(rep, "17x13 GetPicture vs stb_image, per call", "BM_stb/17",
-                "BM_ours/17", 1.0);
+                "BM_ours/17", PICTURE_CASES[0].stb_target);
     print_ratio(rep, "1024x1024 GetPicture vs stb_image", "BM_stb/1024",
-                "BM_ours/1024", 10.0);
+                "BM_ours/1024", PICTURE_CASES[1].stb_target);
     print_ratio(rep, "4096x4096 GetPicture vs stb_image", "BM_stb/4096",
-                "BM_ours/4096", 3.5);
+                "BM_ours/4096", PICTURE_CASES[2].stb_target);
     print_ratio(rep, "4096x4096 GetPicture vs allocate-and-copy floor", "BM_floor/4096",
                 "BM_ours/4096", 0);
     print_ratio(rep, "1024x1024 conversion pass vs memcpy of the output",

@@ -1,0 +1,89 @@
+// pellimor's GetPicture, the real DLL loaded as a viewer loads it, against
+// stb_image on the same 16-bit 5-6-5 bitmap in memory and against the floor:
+// a fresh moveable block of the output's size filled by one copy. A Windows
+// program, run under Wine by `./run bench`; ratios are printed after the table.
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <stb_image.h>
+
+#include "bench_support.h"
+#include "bmp16_convert.h"
+#include "plugin_load.h"
+#include "win_clock.h"
+
+int main() {
+    LoadedPlugin pellimor;
+    if (!bench_load_plugin(&pellimor, SPI_PELLIMOR_PATH)) return 1;
+    printf("%d-bit process, conversion path: %s\n", (int)(8 * sizeof(void *)),
+           convert_best_path() == CONVERT_SSSE3 ? "SSSE3" : "scalar");
+    const size_t cases = sizeof PICTURE_CASES / sizeof PICTURE_CASES[0];
+    Clocked clocked[cases][3];
+    int failures = 0;
+    for (size_t k = 0; k < cases; ++k) {
+        const PictureCase &c = PICTURE_CASES[k];
+        Bytes file = make_bmp565(c.width, c.height);
+        if (!picture_matches_stb(&pellimor, file, c.width, c.height)) {
+            fprintf(stderr, "stb_image and pellimor disagree on %ux%u\n", c.width, c.height);
+            return 1;
+        }
+        PixelLayout layout;
+        derive_pixel_layout(c.width, c.height, &layout);
+        Bytes decoded(layout.out_size, 0x5A);
+        auto stb = [&] {
+            int x, y, n;
+            unsigned char *rgb = stbi_load_from_memory(file.data(), (int)file.size(), &x, &y, &n, 3);
+            if (!rgb) ++failures;
+            clock_keep(rgb);
+            stbi_image_free(rgb);
+        };
+        auto ours = [&] {
+            HLOCAL info = nullptr, bits = nullptr;
+            if (pellimor.get_picture((const char *)file.data(), (LONG_PTR)file.size(), SOURCE_MEMORY, &info,
+                                     &bits, nullptr, 0) != RESULT_OK)
+                ++failures;
+            LocalFree(bits);
+            LocalFree(info);
+        };
+        // What no decoder can beat: the output's bytes copied into a fresh block.
+        auto copy_floor = [&] {
+            HLOCAL h = LocalAlloc(LMEM_MOVEABLE, layout.out_size);
+            void *p = LocalLock(h);
+            if (p)
+                memcpy(p, decoded.data(), layout.out_size);
+            else
+                ++failures;
+            clock_keep(p);
+            LocalUnlock(h);
+            LocalFree(h);
+        };
+        clock_race(clocked[k], stb, ours, copy_floor);
+        if (failures) {
+            fprintf(stderr, "%d calls failed at %ux%u\n", failures, c.width, c.height);
+            return 1;
+        }
+        char name[64];
+        double pixels = (double)c.width * c.height / 1e6;
+        snprintf(name, sizeof name, "stb_image %ux%u", c.width, c.height);
+        print_clocked(name, &clocked[k][0], pixels, "Mpixel");
+        snprintf(name, sizeof name, "GetPicture %ux%u", c.width, c.height);
+        print_clocked(name, &clocked[k][1], pixels, "Mpixel");
+        snprintf(name, sizeof name, "allocate-and-copy floor %ux%u", c.width, c.height);
+        print_clocked(name, &clocked[k][2], pixels, "Mpixel");
+    }
+    printf("\n");
+    for (size_t k = 0; k < cases; ++k) {
+        const PictureCase &c = PICTURE_CASES[k];
+        char what[96];
+        snprintf(what, sizeof what, "%ux%u GetPicture vs stb_image", c.width, c.height);
+        print_ratio(what, clocked[k][0].fastest, clocked[k][1].fastest, c.stb_target);
+        snprintf(what, sizeof what, "%ux%u GetPicture vs allocate-and-copy floor", c.width, c.height);
+        print_ratio(what, clocked[k][2].fastest, clocked[k][1].fastest, 0);
+        // The most any decoder handing over a fresh block could reach.
+        snprintf(what, sizeof what, "%ux%u the floor itself vs stb_image", c.width, c.height);
+        print_ratio(what, clocked[k][0].fastest, clocked[k][2].fastest, 0);
+    }
+    plugin_unload(&pellimor);
+    return 0;
+}

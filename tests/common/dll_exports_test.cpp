@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -117,6 +119,45 @@ TEST_P(DllTables, ExactlyTheExportsAndOnlySystemImports) {
     }
     EXPECT_FALSE(dlls.empty());
     for (const std::string &dll : dlls) EXPECT_TRUE(SYSTEM_DLLS.count(dll)) << row.plugin << " imports " << dll;
+}
+
+// Free thread-local-storage indexes in this process: taken until none is left,
+// then all given back.
+size_t free_tls_indexes() {
+    std::vector<DWORD> taken;
+    for (DWORD i; (i = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(i);
+    for (DWORD i : taken) TlsFree(i);
+    return taken.size();
+}
+
+// A viewer that loads a plug-in for each file it opens: load, take one
+// picture or one member out of memory, unload.
+void load_use_unload(const char *path, const Bytes &picture, const Bytes &archive) {
+    LoadedPlugin p = test_load_plugin(path);
+    ASSERT_NE(p.module, nullptr);
+    HLOCAL info = nullptr, bits = nullptr;
+    if (p.get_picture) {
+        ASSERT_EQ(p.get_picture((const char *)picture.data(), (LONG_PTR)picture.size(), SOURCE_MEMORY,
+                                &info, &bits, nullptr, 0), RESULT_OK);
+        LocalFree(info);
+    } else {
+        ASSERT_EQ(p.get_file((const char *)archive.data(), (LONG_PTR)archive.size(), (char *)&bits,
+                             SOURCE_MEMORY | DEST_MEMORY, nullptr, 0), RESULT_OK);
+    }
+    LocalFree(bits);
+    plugin_unload(&p);
+}
+
+// A host loses nothing to a plug-in it loads and unloads again: an index lost
+// per file would end such a viewer after about a thousand pictures.
+TEST_P(DllTables, LoadUseUnloadLeavesEveryTlsIndexFree) {
+    const Bytes picture = make_bmp16(16, 1, MASKS_565, random_pixels(16, 1));
+    const Bytes archive = make_fpk(make_members(1));
+    size_t before = free_tls_indexes();
+    ASSERT_GT(before, 0u);
+    for (int cycle = 0; cycle < 64 && !testing::Test::HasFailure(); ++cycle)
+        load_use_unload(GetParam().path, picture, archive);
+    EXPECT_EQ(free_tls_indexes(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, DllTables, testing::ValuesIn(DLL_ROWS),

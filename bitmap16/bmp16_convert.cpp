@@ -6,7 +6,6 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #define BMP16_X86 1
-#include <cpuid.h>
 #include <tmmintrin.h>
 #endif
 
@@ -164,12 +163,6 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_lanes_ssse3(uint
     }
 }
 
-int detect_best_path() {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (__get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3)) return CONVERT_SSSE3;
-    return CONVERT_SCALAR;
-}
-
 #endif
 
 }  // namespace
@@ -269,13 +262,14 @@ void build_pixel_tables(const ChannelScale *red, const ChannelScale *green,
     }
 }
 
+// Asked on every call, of what the system learned about the processor at
+// start-up: nothing is remembered between calls, and no CPUID is run, which
+// in a virtual machine can cost more than a small picture's whole decode.
 int convert_best_path(void) {
 #ifdef BMP16_X86
-    static const int best = detect_best_path();
-    return best;
-#else
-    return CONVERT_SCALAR;
+    if (IsProcessorFeaturePresent(PF_SSSE3_INSTRUCTIONS_AVAILABLE)) return CONVERT_SSSE3;
 #endif
+    return CONVERT_SCALAR;
 }
 
 void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, uint32_t lead,

@@ -4,6 +4,7 @@
 #include "bmp16_convert.h"
 #include "bmp16_header.h"
 #include "checked.h"
+#include "pellimor_info.h"
 #include "plugin_info.h"
 #include "source.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 const char *const PELLIMOR_INFO[] = {
     "00IN",
-    "HiColor(64k Color) BMP to DIB filter ver0.01  Copyright (C) 2026 Pellimor developers",
+    PELLIMOR_DESCRIPTION,
     "*.BMP",
     "Windows Bitmap (64k Color)",
     nullptr,

@@ -2,12 +2,13 @@
 #include "fpk_format.h"
 #include "plugin_info.h"
 #include "source.h"
+#include "tolvane_info.h"
 
 namespace {
 
 const char *const TOLVANE_INFO[] = {
     "00AM",
-    "Tolvane - FPK extract library ver0.01  Copyright (C) 2026 Tolvane developers",
+    TOLVANE_DESCRIPTION,
     "*.fpk",
     "MORRAKETH Archive (*.FPK)",
     nullptr,

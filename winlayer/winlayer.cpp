@@ -345,6 +345,17 @@ SIZE_T LocalSize(HLOCAL block) {
 
 int _stricmp(const char *a, const char *b) { return strcasecmp(a, b); }
 
+BOOL IsProcessorFeaturePresent(DWORD feature) {
+#if defined(__i386__) || defined(__x86_64__)
+    // The runtime's record of the processor, taken once when the program
+    // starts, as Windows answers from what it learned at boot.
+    if (feature == PF_SSSE3_INSTRUCTIONS_AVAILABLE) return __builtin_cpu_supports("ssse3") ? TRUE : FALSE;
+#else
+    (void)feature;
+#endif
+    return FALSE;
+}
+
 int64_t winlayer_live_blocks(void) { return winlayer_thread.live_blocks; }
 
 uint32_t winlayer_call_count(enum WinlayerCall call) {

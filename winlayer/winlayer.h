@@ -92,6 +92,10 @@ SIZE_T LocalSize(HLOCAL block);
 
 int _stricmp(const char *a, const char *b);
 
+// Of the processor features only the one the plug-ins ask about is known.
+#define PF_SSSE3_INSTRUCTIONS_AVAILABLE 36
+BOOL IsProcessorFeaturePresent(DWORD feature);
+
 // --- test support, not part of Win32 -------------------------------------
 
 // The largest block LocalAlloc hands out: a 32-bit process never gets more.

@@ -1,46 +1,80 @@
 // The built DLLs as a viewer meets them: their export and import tables read
 // from the files, and each export called with the Windows API convention.
 #include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
-#include <set>
 
 #include <gtest/gtest.h>
 
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
 #include "test_support.h"
 
 namespace {
 
-// One row per plug-in: the DLL and the exact names it must export.
+// One row per plug-in: the DLL, the exact names it must export and the exact
+// functions it may import ("dll function"), the same in both forms.
 struct DllRow {
     const char *plugin;
     const char *path;
     std::vector<std::string> exports;
+    std::vector<std::string> imports;
 };
 
 const DllRow DLL_ROWS[] = {
-    {"tolvane", SPI_TOLVANE_PATH, {"GetArchiveInfo", "GetFile", "GetFileInfo", "GetPluginInfo", "IsSupported"}},
-    {"pellimor", SPI_PELLIMOR_PATH, {"GetPicture", "GetPictureInfo", "GetPluginInfo", "GetPreview", "IsSupported"}},
+    {"tolvane", SPI_TOLVANE_PATH, {"GetArchiveInfo", "GetFile", "GetFileInfo", "GetPluginInfo", "IsSupported"},
+     {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll GetLastError",
+      "kernel32.dll LocalAlloc", "kernel32.dll LocalFree", "kernel32.dll LocalLock",
+      "kernel32.dll LocalUnlock", "kernel32.dll ReadFile", "kernel32.dll SetEndOfFile",
+      "kernel32.dll SetFilePointer", "kernel32.dll WriteFile", "msvcrt.dll _stricmp", "msvcrt.dll memcpy",
+      "msvcrt.dll memset", "msvcrt.dll strchr", "msvcrt.dll strcmp", "msvcrt.dll strcpy", "msvcrt.dll strlen",
+      "msvcrt.dll strncpy", "msvcrt.dll strspn", "msvcrt.dll toupper"}},
+    {"pellimor", SPI_PELLIMOR_PATH, {"GetPicture", "GetPictureInfo", "GetPluginInfo", "GetPreview", "IsSupported"},
+     {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll GetLastError",
+      "kernel32.dll IsProcessorFeaturePresent", "kernel32.dll LocalAlloc", "kernel32.dll LocalFree",
+      "kernel32.dll LocalLock", "kernel32.dll LocalUnlock", "kernel32.dll ReadFile", "kernel32.dll SetFilePointer",
+      "msvcrt.dll memcpy", "msvcrt.dll memset", "msvcrt.dll strlen", "msvcrt.dll strncpy"}},
 };
 
-// What a plug-in may import: the system's own DLLs, no compiler runtime.
-const std::set<std::string> SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"};
+void PrintTo(const DllRow &row, std::ostream *os) { *os << row.plugin; }
+
+// The whole entry routine as the release build compiles it: TRUE, and back.
+#if defined(__i386__)
+const Bytes ENTRY_CODE = {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC2, 0x0C, 0x00};  // mov eax, 1; ret 12
+#else
+const Bytes ENTRY_CODE = {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC3};  // mov eax, 1; ret
+#endif
+
+// A plug-in of its kind carries only itself.
+constexpr size_t MOST_PLUGIN_BYTES = 32 * 1024;
 
 constexpr uint32_t PE_SIGNATURE_AT = 0x3C;
 constexpr uint32_t COFF_SECTIONS = 2;      // from the COFF header
+constexpr uint32_t COFF_SYMBOL_TABLE = 8;
+constexpr uint32_t COFF_SYMBOLS = 12;
 constexpr uint32_t COFF_OPTIONAL_SIZE = 16;
 constexpr uint32_t COFF_HEADER_SIZE = 20;
+constexpr uint32_t OPTIONAL_ENTRY_POINT = 16;
 constexpr uint16_t PE32_MAGIC = 0x10B;
 constexpr uint16_t PE32_PLUS_MAGIC = 0x20B;
 constexpr uint32_t PE32_DIRECTORIES = 96;  // data directories in the optional header
 constexpr uint32_t PE32_PLUS_DIRECTORIES = 112;
+constexpr uint32_t DIRECTORY_EXPORT = 0;
+constexpr uint32_t DIRECTORY_IMPORT = 1;
+constexpr uint32_t DIRECTORY_TLS = 9;
+constexpr uint32_t DIRECTORY_COUNT = 16;
 constexpr uint32_t SECTION_SIZE = 40;
 
 struct PeImage {
     Bytes file;
+    bool wide = false;  // PE32+: 64-bit import thunks
+    uint32_t entry_rva = 0;
+    uint32_t symbols = 0;  // COFF symbol table: its position and its count
     std::vector<uint32_t> section_rva, section_size, section_raw;
-    uint32_t directory_rva[2] = {};  // export, import
+    uint32_t directory_rva[DIRECTORY_COUNT] = {};
+    uint32_t directory_size[DIRECTORY_COUNT] = {};
 };
 
 uint32_t le32(const Bytes &b, size_t at) {
@@ -76,8 +110,13 @@ bool read_pe(const char *path, PeImage *pe) {
     uint16_t magic = le16(f, optional);
     uint32_t directories = optional + (magic == PE32_PLUS_MAGIC ? PE32_PLUS_DIRECTORIES : PE32_DIRECTORIES);
     if (magic != PE32_MAGIC && magic != PE32_PLUS_MAGIC) return false;
-    pe->directory_rva[0] = le32(f, directories);
-    pe->directory_rva[1] = le32(f, directories + 8);
+    pe->wide = magic == PE32_PLUS_MAGIC;
+    pe->entry_rva = le32(f, optional + OPTIONAL_ENTRY_POINT);
+    pe->symbols = le32(f, coff + COFF_SYMBOL_TABLE) | le32(f, coff + COFF_SYMBOLS);
+    for (uint32_t d = 0; d < DIRECTORY_COUNT; ++d) {
+        pe->directory_rva[d] = le32(f, directories + 8 * d);
+        pe->directory_size[d] = le32(f, directories + 8 * d + 4);
+    }
     uint32_t table = optional + le16(f, coff + COFF_OPTIONAL_SIZE);
     for (uint32_t i = 0; i < sections; ++i) {
         uint32_t s = table + i * SECTION_SIZE;
@@ -91,12 +130,12 @@ bool read_pe(const char *path, PeImage *pe) {
 
 class DllTables : public testing::TestWithParam<DllRow> {};
 
-TEST_P(DllTables, ExactlyTheExportsAndOnlySystemImports) {
+TEST_P(DllTables, ExactlyTheExportsAndImports) {
     const DllRow &row = GetParam();
     PeImage pe;
     ASSERT_TRUE(read_pe(row.path, &pe)) << row.path;
 
-    size_t exp = file_at(pe, pe.directory_rva[0]);
+    size_t exp = file_at(pe, pe.directory_rva[DIRECTORY_EXPORT]);
     ASSERT_NE(exp, 0u) << "no export table";
     uint32_t functions = le32(pe.file, exp + 20), names = le32(pe.file, exp + 24);
     uint32_t names_rva = le32(pe.file, exp + 32);
@@ -107,16 +146,134 @@ TEST_P(DllTables, ExactlyTheExportsAndOnlySystemImports) {
     std::sort(exported.begin(), exported.end());
     EXPECT_EQ(exported, row.exports);
 
-    size_t imp = file_at(pe, pe.directory_rva[1]);
+    size_t imp = file_at(pe, pe.directory_rva[DIRECTORY_IMPORT]);
     ASSERT_NE(imp, 0u) << "no import table";
-    std::vector<std::string> dlls;
+    const size_t thunk_size = pe.wide ? 8 : 4;
+    std::vector<std::string> imported;
     for (size_t d = imp; le32(pe.file, d + 12) != 0; d += 20) {
-        std::string name = string_at(pe, le32(pe.file, d + 12));
-        for (char &c : name) c = (char)tolower((unsigned char)c);
-        dlls.push_back(name);
+        std::string dll = string_at(pe, le32(pe.file, d + 12));
+        for (char &c : dll) c = (char)tolower((unsigned char)c);
+        uint32_t lookup = le32(pe.file, d) ? le32(pe.file, d) : le32(pe.file, d + 16);
+        size_t t = file_at(pe, lookup);
+        ASSERT_NE(t, 0u) << dll << ": no lookup table";
+        for (;; t += thunk_size) {
+            uint64_t thunk = le32(pe.file, t) | (pe.wide ? (uint64_t)le32(pe.file, t + 4) << 32 : 0);
+            if (thunk == 0) break;
+            bool by_ordinal = thunk >> (8 * thunk_size - 1);
+            // A name entry is a 2-byte hint, then the name.
+            imported.push_back(dll + " " + (by_ordinal ? "by ordinal" : string_at(pe, (uint32_t)thunk + 2)));
+        }
     }
-    EXPECT_FALSE(dlls.empty());
-    for (const std::string &dll : dlls) EXPECT_TRUE(SYSTEM_DLLS.count(dll)) << row.plugin << " imports " << dll;
+    std::sort(imported.begin(), imported.end());
+    EXPECT_EQ(imported, row.imports);
+}
+
+// Nothing runs in the host's process but the exports and an entry that
+// answers TRUE: no runtime start-up, no callbacks on thread start or end.
+TEST_P(DllTables, NoThreadStorageAndOnlyOurEntry) {
+    const DllRow &row = GetParam();
+    PeImage pe;
+    ASSERT_TRUE(read_pe(row.path, &pe)) << row.path;
+    EXPECT_EQ(pe.directory_rva[DIRECTORY_TLS], 0u) << "a TLS directory";
+    EXPECT_EQ(pe.directory_size[DIRECTORY_TLS], 0u) << "a TLS directory";
+    size_t entry = file_at(pe, pe.entry_rva);
+    ASSERT_NE(entry, 0u) << "no entry point";
+    ASSERT_LE(entry + ENTRY_CODE.size(), pe.file.size());
+    EXPECT_EQ(Bytes(pe.file.begin() + entry, pe.file.begin() + entry + ENTRY_CODE.size()), ENTRY_CODE);
+    // The shipped file is stripped; its symbols and debug information stay in the build.
+    EXPECT_EQ(pe.symbols, 0u) << "a symbol table";
+    EXPECT_LE(pe.file.size(), MOST_PLUGIN_BYTES);
+}
+
+// A string from the version resource's US English block; empty when absent.
+std::string version_string(const Bytes &info, const char *name) {
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+    char *value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), key.c_str(), (void **)&value, &length) || !value) return "";
+    return value;
+}
+
+// What a user sees in the file's properties: this build's version, the file's
+// own name, and the description the plug-in gives its host.
+TEST_P(DllTables, VersionResourceNamesThisBuild) {
+    const DllRow &row = GetParam();
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(row.path, &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    Bytes info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(row.path, 0, size, info.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&fixed, &length));
+    ASSERT_EQ(length, sizeof *fixed);
+    uint32_t major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(sscanf(SPI_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
+    EXPECT_EQ(fixed->dwSignature, (DWORD)VS_FFI_SIGNATURE);
+    EXPECT_EQ(fixed->dwFileVersionMS, major << 16 | minor);
+    EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+    EXPECT_EQ(fixed->dwProductVersionMS, major << 16 | minor);
+    EXPECT_EQ(fixed->dwProductVersionLS, patch << 16);
+    EXPECT_EQ(fixed->dwFileType, (DWORD)VFT_DLL);
+    EXPECT_EQ(version_string(info, "FileVersion"), SPI_VERSION);
+    EXPECT_EQ(version_string(info, "ProductVersion"), SPI_VERSION);
+    std::string path = row.path;
+    EXPECT_EQ(version_string(info, "OriginalFilename"), path.substr(path.find_last_of('\\') + 1));
+    EXPECT_NE(version_string(info, "CompanyName"), "");
+    EXPECT_NE(version_string(info, "LegalCopyright"), "");
+
+    LoadedPlugin p = test_load_plugin(row.path);
+    ASSERT_NE(p.module, nullptr);
+    char description[256] = "";
+    EXPECT_GT(p.get_plugin_info(1, description, sizeof description), 0);
+    plugin_unload(&p);
+    EXPECT_EQ(version_string(info, "FileDescription"), description);
+    // Hosts list the plug-in by its "verM.mm": the same release.
+    const char *ver = strstr(description, " ver");
+    uint32_t listed_major = 0, listed_minor = 0;
+    ASSERT_NE(ver, nullptr) << description;
+    ASSERT_EQ(sscanf(ver, " ver%u.%2u", &listed_major, &listed_minor), 2) << description;
+    EXPECT_EQ(listed_major, major);
+    EXPECT_EQ(listed_minor, minor);
+}
+
+// Free thread-local-storage indexes in this process: taken until none is left,
+// then all given back.
+size_t free_tls_indexes() {
+    std::vector<DWORD> taken;
+    for (DWORD i; (i = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(i);
+    for (DWORD i : taken) TlsFree(i);
+    return taken.size();
+}
+
+// A viewer that loads a plug-in for each file it opens: load, take one
+// picture or one member out of memory, unload.
+void load_use_unload(const char *path, const Bytes &picture, const Bytes &archive) {
+    LoadedPlugin p = test_load_plugin(path);
+    ASSERT_NE(p.module, nullptr);
+    HLOCAL info = nullptr, bits = nullptr;
+    if (p.get_picture) {
+        ASSERT_EQ(p.get_picture((const char *)picture.data(), (LONG_PTR)picture.size(), SOURCE_MEMORY,
+                                &info, &bits, nullptr, 0), RESULT_OK);
+        LocalFree(info);
+    } else {
+        ASSERT_EQ(p.get_file((const char *)archive.data(), (LONG_PTR)archive.size(), (char *)&bits,
+                             SOURCE_MEMORY | DEST_MEMORY, nullptr, 0), RESULT_OK);
+    }
+    LocalFree(bits);
+    plugin_unload(&p);
+}
+
+// A host loses nothing to a plug-in it loads and unloads again: an index lost
+// per file would end such a viewer after about a thousand pictures.
+TEST_P(DllTables, LoadUseUnloadLeavesEveryTlsIndexFree) {
+    const Bytes picture = make_bmp16(16, 1, MASKS_565, random_pixels(16, 1));
+    const Bytes archive = make_fpk(make_members(1));
+    size_t before = free_tls_indexes();
+    ASSERT_GT(before, 0u);
+    for (int cycle = 0; cycle < 64 && !testing::Test::HasFailure(); ++cycle)
+        load_use_unload(GetParam().path, picture, archive);
+    EXPECT_EQ(free_tls_indexes(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, DllTables, testing::ValuesIn(DLL_ROWS),

@@ -3,6 +3,10 @@
 // without SSSE3 takes, so the exports alone would not exercise it here).
 #include <string.h>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "bmp16_convert.h"
@@ -68,6 +72,17 @@ TEST(PixelLayouts, StridesPadsAndOverflow) {
     EXPECT_FALSE(derive_pixel_layout(0x7FFFFFFF, 1, &l));
     EXPECT_FALSE(derive_pixel_layout(1, 0x40000000, &l));
     EXPECT_FALSE(derive_pixel_layout(0x2AAAAAAB, 2, &l));
+}
+
+// The vector path is taken wherever the processor runs it.
+TEST(Conversion, BestPathIsTheVectorOneWhereTheProcessorHasIt) {
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    bool ssse3 = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3);
+    EXPECT_EQ(convert_best_path(), ssse3 ? CONVERT_SSSE3 : CONVERT_SCALAR);
+#else
+    EXPECT_EQ(convert_best_path(), CONVERT_SCALAR);
+#endif
 }
 
 // In place, in a block of exactly the output size (so that a sanitizer sees

@@ -1,0 +1,10 @@
+# Copies a linked plug-in DLL to where it ships, without symbols or debug
+# information, and says how large the shipped file is.
+#   cmake -DOBJCOPY=... -DIN=build/.../NAME.spi -DOUT=dist/.../NAME.spi -P ship_plugin.cmake
+execute_process(COMMAND ${OBJCOPY} --strip-all ${IN} ${OUT} RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJCOPY} --strip-all ${IN} failed")
+endif()
+file(SIZE ${OUT} size)
+get_filename_component(name ${OUT} NAME)
+message("${name}: ${size} bytes")

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Makes the release a user downloads, dist/tolvane-pellimor-VERSION.zip: the
+# four plug-ins in win32/ and win64/, a read-me, the licence and the plug-ins'
+# SHA-256 sums. `./run package` builds the plug-ins and then runs this.
+#
+# The zip holds the files in a fixed order with the time of the last commit,
+# so that the same build gives the same bytes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# The version CMake wrote for each build; both must be the same release.
+version=$(cat build/win32/version.txt)
+if [ "$(cat build/win64/version.txt)" != "$version" ]; then
+    echo "build/win32 and build/win64 were configured for different versions" >&2
+    exit 1
+fi
+name=tolvane-pellimor-$version
+stage=build/package/$name
+plugins=(win32/tolvane.spi win32/pellimor.spi win64/tolvane.sph win64/pellimor.sph)
+
+rm -rf "$stage"
+mkdir -p "$stage/win32" "$stage/win64"
+for p in "${plugins[@]}"; do cp "dist/$p" "$stage/$p"; done
+# Text files with Windows line ends, as their readers expect.
+sed "s/@VERSION@/$version/g; s/\$/\r/" tools/package/README.txt >"$stage/README.txt"
+sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
+(cd "$stage" && sha256sum "${plugins[@]}" >SHA256SUMS.txt)
+
+export TZ=UTC
+stamp=$(git log -1 --format=%cd --date=format-local:%Y%m%d%H%M.%S)
+find "$stage" -exec touch -t "$stamp" {} +
+rm -f "dist/$name.zip"
+(cd "$stage" && zip -X -D -q "$OLDPWD/dist/$name.zip" README.txt LICENSE.txt SHA256SUMS.txt "${plugins[@]}")
+
+unzip -l "dist/$name.zip"
+sha256sum "dist/$name.zip"

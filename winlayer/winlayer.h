@@ -116,7 +116,8 @@ enum WinlayerCall {
 
 enum WinlayerFault {
     WINLAYER_FAULT_FAIL,  // the call fails and sets an error number
-    WINLAYER_FAULT_SHORT  // WriteFile only: succeeds but writes half the bytes
+    WINLAYER_FAULT_SHORT  // WriteFile: succeeds but writes half the bytes; ReadFile:
+                          // succeeds with half the bytes, as where a file ends
 };
 
 // Calls of each function made by this thread since the last reset.

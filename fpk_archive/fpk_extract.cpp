@@ -22,9 +22,11 @@ int fpk_report(SourceStream *s, ProgressCallback progress, uint32_t done, uint32
 }
 
 // The whole member in one read, or in up to 32 reported steps and a remainder.
+// The directory promises `size` bytes: a file that ends first is damaged, and
+// the first read that comes short ends the call (RESULT_READ_ERROR).
 int fpk_read_member(SourceStream *s, uint8_t *data, uint32_t size, ProgressCallback progress,
                     LONG_PTR user) {
-    if (!progress) return source_read(s, data, size);
+    if (!progress) return source_read_exact(s, data, size);
     uint32_t chunk = size / FPK_PROGRESS_STEPS;
     uint32_t steps = FPK_PROGRESS_STEPS;
     if (chunk == 0) {
@@ -33,10 +35,10 @@ int fpk_read_member(SourceStream *s, uint8_t *data, uint32_t size, ProgressCallb
     }
     for (uint32_t i = 0; i < steps; ++i) {
         if (!fpk_report(s, progress, i, steps, user)) return 0;
-        if (!source_read(s, data + i * chunk, chunk)) return 0;
+        if (!source_read_exact(s, data + i * chunk, chunk)) return 0;
     }
     uint32_t done = steps * chunk;
-    if (done < size && !source_read(s, data + done, size - done)) return 0;
+    if (done < size && !source_read_exact(s, data + done, size - done)) return 0;
     // Hosts see the count complete, then a report that starts over at 0 of 32.
     if (!fpk_report(s, progress, steps, steps, user)) return 0;
     return fpk_report(s, progress, 0, FPK_PROGRESS_STEPS, user);

@@ -133,12 +133,28 @@ std::vector<std::pair<int32_t, int32_t>> member_reports(uint32_t size) {
     return r;
 }
 
+// The reports GetFile makes for a member of `size` bytes of which the file
+// holds only `held`: those before the read that comes short, which ends the
+// call. The remainder read comes after the last step's report.
+std::vector<std::pair<int32_t, int32_t>> reports_until_short(uint32_t size, uint32_t held) {
+    std::vector<std::pair<int32_t, int32_t>> r = member_reports(size);
+    uint32_t steps = size / 32 == 0 ? size : 32;
+    uint32_t chunk = size / 32 == 0 ? 1 : size / 32;
+    uint32_t step = held / chunk;  // the first step whose read comes short
+    r.resize(step < steps ? step + 1 : steps);
+    return r;
+}
+
 // What one GetFile must give: the code and, on success, the member's bytes.
+// A member that the archive file ends inside is `cut`: RESULT_READ_ERROR at
+// the first short read, with `held` of its `size` bytes in the file.
 struct Expected {
     int32_t code;
     std::string name;
     std::string bytes;
     uint32_t size;
+    int cut;
+    uint32_t held;
 };
 
 // A component Windows opens as a device in any folder, whatever follows its
@@ -335,7 +351,7 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
 
 // GetFile from the archive file at `position`, as the directory says it ends.
 Expected expect_member(Tolvane *t, uint32_t position) {
-    Expected e = {RESULT_READ_ERROR, "", "", 0};
+    Expected e = {RESULT_READ_ERROR, "", "", 0, 0, 0};
     if (position > LAST_POSITION) return e;
     if (!t->dir.ok) {
         e.code = RESULT_UNKNOWN_FORMAT;
@@ -346,6 +362,12 @@ Expected expect_member(Tolvane *t, uint32_t position) {
             e.code = RESULT_OK;
             e.name = entry.name;
             e.size = entry.size;
+            e.held = entry.size;
+            if ((uint64_t)position + entry.size > t->input.size) {
+                e.code = RESULT_READ_ERROR;
+                e.cut = 1;
+                e.held = position < t->input.size ? (uint32_t)(t->input.size - position) : 0;
+            }
             return e;
         }
     return e;
@@ -354,15 +376,17 @@ Expected expect_member(Tolvane *t, uint32_t position) {
 // Calls GetFile and checks the code, the progress reports and the user
 // value; *due says whether the code was an accepted one. `write_may_fail`:
 // the platform may refuse the output path, so a failed write
-// (RESULT_INTERNAL_ERROR) is accepted in place of success.
+// (RESULT_INTERNAL_ERROR) is accepted in place of success, or in place of the
+// read error of a cut member (the output may be tried before the read).
 int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR len, char *dest,
                       uint32_t flag, int with_callback, size_t cancel_at, const Expected &want,
                       int write_may_fail, int *due) {
     Progress progress = {{}, cancel_at, (LONG_PTR)0x5A17 + (LONG_PTR)cancel_at, 0};
     int32_t primary = want.code;
+    int reads = want.code == RESULT_OK || want.cut;
     std::vector<std::pair<int32_t, int32_t>> reports;
-    if (want.code == RESULT_OK && with_callback) {
-        reports = member_reports(want.size);
+    if (reads && with_callback) {
+        reports = want.cut ? reports_until_short(want.size, want.held) : member_reports(want.size);
         if (cancel_at < reports.size()) {
             reports.resize(cancel_at + 1);
             primary = RESULT_CANCELLED;
@@ -374,15 +398,15 @@ int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR le
     current_progress = nullptr;
     ++t->run->calls;
     int accepted = got == primary;
-    if (got == RESULT_INTERNAL_ERROR && primary == RESULT_OK && write_may_fail) accepted = 1;
+    if (got == RESULT_INTERNAL_ERROR && (primary == RESULT_OK || want.cut) && write_may_fail)
+        accepted = 1;
     // A refused name may be found before or after the member is read.
     if (got == RESULT_CANCELLED && want.code == RESULT_INTERNAL_ERROR && with_callback &&
         cancel_at < member_reports(want.size).size())
         accepted = 1;
     if (!accepted) expect_code(t, what, got, primary);
     if (progress.wrong_user) contract_fail(t->run, "%s: callback got another user value", what);
-    if (with_callback && got == primary && want.code == RESULT_OK &&
-        progress.reports != reports) {
+    if (with_callback && got == primary && reads && progress.reports != reports) {
         std::string seen;
         for (auto &r : progress.reports)
             seen += "(" + std::to_string(r.first) + "," + std::to_string(r.second) + ")";
@@ -398,7 +422,7 @@ void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t 
     snprintf(what, sizeof what, "GetFile(file at %u, to memory%s)", position,
              with_callback ? ", callback" : "");
     Expected want = expect_member(t, position);
-    if (want.code == RESULT_OK && want.size > t->run->member_cap) return;
+    if ((want.code == RESULT_OK || want.cut) && want.size > t->run->member_cap) return;
     if (want.code == RESULT_OK) want.bytes = view_bytes(t->input, position, want.size);
     HLOCAL block = UNTOUCHED;
     int due = 0;
@@ -436,21 +460,27 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
              with_callback ? ", callback" : "", want_member.name.c_str());
     Expected want = want_member;
     int may_fail = 0;
-    if (want.code == RESULT_OK) {
+    int refused = 0;
+    if (want.code == RESULT_OK || want.cut) {
         if (want.size > t->run->member_cap) return;
-        if (name_leaves_folder(want.name) ||
-            t->out.size() + 1 + want.name.size() > OUTPUT_PATH_MAX) {
-            want.code = RESULT_INTERNAL_ERROR;
+        refused = name_leaves_folder(want.name) ||
+                  t->out.size() + 1 + want.name.size() > OUTPUT_PATH_MAX;
+        if (refused) {
+            // A cut member fails on its read unless the name is refused first.
+            if (want.cut) may_fail = 1;
+            else want.code = RESULT_INTERNAL_ERROR;
         } else if (!name_is_plain(want.name)) {
             may_fail = 1;  // a sub-folder that does not exist, or the folder itself
         }
     }
     std::string path = output_path(t, want.name);
-    // A longer file already in place must be cut to the member.
-    int stale = want.code == RESULT_OK && !may_fail && with_callback &&
-                cancel_at >= member_reports(want.size).size();
+    // A file already in place: cut to the member when it is written, left as
+    // it was when the member is cut short.
+    int plain = (want.code == RESULT_OK || want.cut) && !may_fail;
+    int stale = plain && with_callback && (want.cut || cancel_at >= member_reports(want.size).size());
+    std::string old;
     if (stale) {
-        std::string old(want.size + 13, '\xEE');
+        old.assign(want.size + 13, '\xEE');
         contract_write_file(path, (const uint8_t *)old.data(), old.size());
     }
     std::vector<char> dest(t->out.begin(), t->out.end());
@@ -458,17 +488,23 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
     int due = 0;
     int32_t got = call_get_file(t, what, src, len, dest.data(), flag, with_callback, cancel_at,
                                 want, may_fail, &due);
+    std::string bytes;
     if (got == RESULT_OK && due) {
-        std::string bytes;
         if (!contract_read_file(path, &bytes))
             contract_fail(t->run, "%s: succeeded but wrote no file", what);
         else if (bytes != want.bytes)
             contract_fail(t->run, "%s: succeeded but the file holds %zu bytes, not the member's %u",
                           what, bytes.size(), want.size);
+    } else if (stale && want.cut && got != RESULT_OK) {
+        if (!contract_read_file(path, &bytes) || bytes != old)
+            contract_fail(t->run, "%s: failed with %d but changed the file already there", what,
+                          got);
+        remove(path.c_str());
+        if (!contract_folder_empty(t->out))
+            contract_fail(t->run, "%s: failed with %d but wrote into the folder", what, got);
     } else if (got != RESULT_INTERNAL_ERROR && !contract_folder_empty(t->out)) {
         contract_fail(t->run, "%s: failed with %d but wrote into the folder", what, got);
-    } else if (want.code == RESULT_INTERNAL_ERROR && name_leaves_folder(want.name) &&
-               !contract_folder_empty(t->out)) {
+    } else if (refused && !contract_folder_empty(t->out)) {
         contract_fail(t->run, "%s: refused name, but something was created", what);
     }
     contract_empty_folder(t->out);
@@ -480,8 +516,9 @@ void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
                                      : "GetFile(memory, to memory)";
     uint32_t size = (uint32_t)t->input.size;
     if (size > t->run->member_cap) return;
+    // The image is the member: it holds every byte, nothing is cut.
     Expected want = {size == 0 ? RESULT_MEMORY_ERROR : RESULT_OK, "noname",
-                     std::string((const char *)t->image, size), size};
+                     std::string((const char *)t->image, size), size, 0, size};
     HLOCAL block = UNTOUCHED;
     int due = 0;
     int32_t got = call_get_file(t, what, (const char *)t->image, (LONG_PTR)size,

@@ -104,6 +104,13 @@ std::vector<Seed> archive_seeds() {
         b = make_fpk({member("huge", 1, 1)});
         put_le32(b, 8, 0x7FFFFFFFu);
         s.push_back({"member-claims-2gib", b});
+        // Files that end inside a member: at its first byte, in its middle,
+        // one byte short. The member before it is whole.
+        Bytes whole = make_fpk({member("lead", 5, 1), member("cut", 100, 2)});
+        const long cut_at = 4 + 2 * 24 + 5;
+        s.push_back({"member-cut-at-first-byte", Bytes(whole.begin(), whole.begin() + cut_at)});
+        s.push_back({"member-cut-in-middle", Bytes(whole.begin(), whole.begin() + cut_at + 50)});
+        s.push_back({"member-one-byte-short", Bytes(whole.begin(), whole.end() - 1)});
     }
     {
         // Short files: zeros stand in for the missing bytes.

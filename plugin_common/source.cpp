@@ -30,6 +30,25 @@ int source_position(SourceStream *s, uint32_t target) {
     return 1;
 }
 
+// Up to n bytes into dest, one copy or one ReadFile; *got is the count
+// obtained, short only where the input ends.
+int source_read_some(SourceStream *s, void *dest, uint32_t n, uint32_t *got) {
+    if (s->file == INVALID_HANDLE_VALUE) {
+        uintptr_t avail = (uintptr_t)(s->end - s->cursor);
+        *got = avail < n ? (uint32_t)avail : n;
+        if (*got) memcpy(dest, s->cursor, *got);
+        s->cursor += *got;
+        return 1;
+    }
+    DWORD read_count = 0;
+    if (!ReadFile(s->file, dest, n, &read_count, nullptr)) {
+        source_fail_os(s, RESULT_READ_ERROR);
+        return 0;
+    }
+    *got = read_count <= n ? read_count : n;
+    return 1;
+}
+
 }  // namespace
 
 void source_fail(SourceStream *s, int32_t code, uint32_t os_error) {
@@ -88,20 +107,18 @@ int source_open_probe(SourceStream *s, void *probe) {
 
 int source_read(SourceStream *s, void *dest, uint32_t n) {
     uint32_t got = 0;
-    if (s->file == INVALID_HANDLE_VALUE) {
-        uintptr_t avail = (uintptr_t)(s->end - s->cursor);
-        got = avail < n ? (uint32_t)avail : n;
-        if (got) memcpy(dest, s->cursor, got);
-        s->cursor += got;
-    } else {
-        DWORD read_count = 0;
-        if (!ReadFile(s->file, dest, n, &read_count, nullptr)) {
-            source_fail_os(s, RESULT_READ_ERROR);
-            return 0;
-        }
-        got = read_count <= n ? read_count : n;
-    }
+    if (!source_read_some(s, dest, n, &got)) return 0;
     if (got < n) memset((uint8_t *)dest + got, 0, n - got);
+    return 1;
+}
+
+int source_read_exact(SourceStream *s, void *dest, uint32_t n) {
+    uint32_t got = 0;
+    if (!source_read_some(s, dest, n, &got)) return 0;
+    if (got < n) {
+        source_fail(s, RESULT_READ_ERROR, ERROR_HANDLE_EOF);
+        return 0;
+    }
     return 1;
 }
 

@@ -3,7 +3,8 @@
 //
 // Every operation returns 1 on success and 0 on failure, leaving the reason in
 // the stream's `code` and `os_error`. Reading past the end of the input is not
-// a failure: the missing bytes read as zeros.
+// a failure, the missing bytes read as zeros, except where a caller asks for
+// bytes the input must hold (source_read_exact).
 #pragma once
 
 #include <stdint.h>
@@ -39,6 +40,11 @@ int source_open_probe(SourceStream *s, void *probe);
 
 // Reads exactly n bytes into dest; what the input does not hold reads as zeros.
 int source_read(SourceStream *s, void *dest, uint32_t n);
+
+// Reads exactly n bytes into dest, for data the input promises in full: an
+// input that ends first is RESULT_READ_ERROR (os_error ERROR_HANDLE_EOF), and
+// dest then holds what was obtained followed by bytes of no defined value.
+int source_read_exact(SourceStream *s, void *dest, uint32_t n);
 
 // Positions at `offset` from where the stream was opened.
 int source_seek(SourceStream *s, uint32_t offset);

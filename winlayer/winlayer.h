@@ -65,6 +65,7 @@ typedef const char *LPCSTR;
 #define ERROR_READ_FAULT 30u
 #define ERROR_GEN_FAILURE 31u
 #define ERROR_SHARING_VIOLATION 32u
+#define ERROR_HANDLE_EOF 38u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
@@ -119,7 +120,8 @@ enum WinlayerCall {
 
 enum WinlayerFault {
     WINLAYER_FAULT_FAIL,  // the call fails and sets an error number
-    WINLAYER_FAULT_SHORT  // WriteFile only: succeeds but writes half the bytes
+    WINLAYER_FAULT_SHORT  // WriteFile: succeeds but writes half the bytes; ReadFile:
+                          // succeeds with half the bytes, as where a file ends
 };
 
 // Calls of each function made by this thread since the last reset.

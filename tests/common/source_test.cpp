@@ -111,6 +111,28 @@ TEST(SourceFile, OffsetPastTheEndReadsZeros) {
     source_close(&s);
 }
 
+// source_read_exact fails where the input ends, from a file and from an image.
+TEST(SourceFile, ExactReadFailsWhereTheInputEnds) {
+    std::string path = counting_file(10);
+    Bytes image = counting(10);
+    struct Row {
+        uint32_t at, n;
+        int whole;
+    } rows[] = {{4, 6, 1}, {0, 11, 0}, {9, 2, 0}, {10, 1, 0}};
+    for (const Row &r : rows) {
+        SourceStream f, m;
+        ASSERT_EQ(source_open(&f, path.c_str(), r.at, SOURCE_FILE), 1);
+        ASSERT_EQ(source_open(&m, (const char *)image.data() + r.at, 10 - r.at, SOURCE_MEMORY), 1);
+        for (SourceStream *s : {&f, &m}) {
+            uint8_t buf[16];
+            EXPECT_EQ(source_read_exact(s, buf, r.n), r.whole) << r.at << " " << r.n;
+            EXPECT_EQ(s->os_error, r.whole ? 0u : (uint32_t)ERROR_HANDLE_EOF);
+            EXPECT_EQ(s->code, r.whole ? RESULT_OK : RESULT_READ_ERROR);
+            source_close(s);
+        }
+    }
+}
+
 TEST(SourceFile, OffsetsFrom2GiBUpFail) {
     std::string path = counting_file(10);
     for (LONG_PTR offset : {(LONG_PTR)(int32_t)0x80000000u, (LONG_PTR)-1, (LONG_PTR)(int32_t)0xFFFFFFF0u}) {

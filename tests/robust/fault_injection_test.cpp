@@ -2,7 +2,9 @@
 // input, every call the export makes to each Win32 function is made to fail in
 // turn (the native layer's fault injection), and the export must answer with
 // the code for that failure, leave no block behind, restore a lent handle and
-// never claim success for a wrong output file.
+// never claim success for a wrong output file. GetFile's reads of a member
+// from a file are also made to come short in turn, as where the file ends
+// inside the member: the call must end there with RESULT_READ_ERROR.
 #include <stdio.h>
 #include <string.h>
 #include <ctype.h>
@@ -70,11 +72,21 @@ struct Scenario {
     Shape shape;
     int file_source;  // the first CreateFileA opens the input
     std::function<Outcome()> run;
+    uint32_t member_reads = 0;  // the last ReadFile calls, which read a member from the file
 };
 
 constexpr uint32_t ARCHIVE_OFFSET = 37;
 constexpr uint32_t BITMAP_OFFSET = 11;
 constexpr uint32_t PROBE_AT = 5;
+constexpr uint32_t MEMBER_SIZE = 100;  // second.bin, the member GetFile extracts
+
+// GetFile's reads of a member: one, or one per progress step and a remainder.
+uint32_t member_read_calls(uint32_t size, int callback) {
+    if (!callback) return 1;
+    uint32_t steps = size / 32 ? 32 : size;
+    uint32_t chunk = size / 32 ? size / 32 : 1;
+    return steps + (steps * chunk < size ? 1 : 0);
+}
 
 struct Fixture {
     LoadedPlugin tolvane;
@@ -100,7 +112,7 @@ Fixture *fixture() {
         x->dir = test_scratch_dir();
         x->out = test_path(x->dir, "out");
         x->archive_bytes = make_fpk({{"first.txt", pattern_bytes(7, 1)},
-                                     {"second.bin", pattern_bytes(100, 2)},
+                                     {"second.bin", pattern_bytes(MEMBER_SIZE, 2)},
                                      {"third", pattern_bytes(40, 3)}});
         x->member_position = 4 + 3 * 24 + 7;
         std::vector<FpkMember> many;
@@ -206,7 +218,8 @@ std::vector<Scenario> scenarios() {
                              f->archive.c_str(), f->member_position, (char *)&block,
                              SOURCE_FILE | DEST_MEMORY, callback ? go_on : nullptr, 0);
                          return delivered(code, block);
-                     }});
+                     },
+                     member_read_calls(MEMBER_SIZE, callback)});
         s.push_back({std::string("tolvane GetFile(file to folder") + with, MEMBER_FOLDER, 1,
                      [callback] {
                          Fixture *f = fixture();
@@ -215,7 +228,8 @@ std::vector<Scenario> scenarios() {
                              f->archive.c_str(), f->member_position, &dest[0],
                              SOURCE_FILE | DEST_FILE, callback ? go_on : nullptr, 0);
                          return written(code, test_path(f->out, "second.bin"));
-                     }});
+                     },
+                     member_read_calls(MEMBER_SIZE, callback)});
     }
     s.push_back({"tolvane GetFile(memory to memory, callback)", MEMBER_MEMORY, 0, [] {
                      Fixture *f = fixture();
@@ -361,15 +375,25 @@ TEST_P(FaultSweep, EveryCallFailsInTurn) {
     uint32_t points = 0;
     for (WinlayerCall call : ALL_CALLS) {
         std::vector<WinlayerFault> faults = {WINLAYER_FAULT_FAIL};
-        if (call == WINLAYER_WRITE_FILE) faults.push_back(WINLAYER_FAULT_SHORT);
+        if (call == WINLAYER_WRITE_FILE || (call == WINLAYER_READ_FILE && sc.member_reads))
+            faults.push_back(WINLAYER_FAULT_SHORT);
         for (WinlayerFault fault : faults) {
+            int short_read = fault == WINLAYER_FAULT_SHORT && call == WINLAYER_READ_FILE;
             for (uint32_t k = 1; k <= clean[call]; ++k) {
+                // Only the member's reads: a short directory read yields zeros,
+                // which the directory check judges.
+                if (short_read && k + sc.member_reads <= clean[call]) continue;
                 SCOPED_TRACE(sc.name + ": " + call_name(call) + " #" + std::to_string(k) +
-                             (fault == WINLAYER_FAULT_SHORT ? " writing short" : " failing"));
+                             (fault != WINLAYER_FAULT_SHORT ? " failing"
+                              : short_read                  ? " reading short"
+                                                            : " writing short"));
                 uint32_t counts[WINLAYER_CALL_KINDS] = {};
                 Outcome o = call_once(sc, call, k, fault, counts);
                 ++points;
                 EXPECT_GE(counts[call], k) << "the armed call was never made";
+                if (short_read) {
+                    EXPECT_EQ(counts[call], k) << "read on after the short read";
+                }
                 std::vector<int32_t> due = due_codes(sc, call, k, clean, clean_code);
                 bool accepted = false;
                 for (int32_t c : due) accepted = accepted || o.code == c;

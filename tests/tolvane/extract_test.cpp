@@ -1,5 +1,6 @@
-// GetFile: members to memory and to files, progress and cancellation, and the
-// refusals that keep a crafted archive inside the host's folder.
+// GetFile: members to memory and to files, progress and cancellation, members
+// that a damaged archive does not hold whole, and the refusals that keep a
+// crafted archive inside the host's folder.
 #include <string.h>
 
 #include <filesystem>
@@ -106,14 +107,54 @@ TEST_F(TolvaneTest, PositionSelectsTheMember) {
     EXPECT_EQ(get_to_memory(test_path(a.dir, "missing").c_str(), 0, SOURCE_FILE, &got), RESULT_READ_ERROR);
 }
 
-TEST_F(TolvaneTest, MemberRunningPastTheEndReadsZeros) {
-    Bytes image = make_fpk({{"a", {1, 2}}, {"b", {3, 4, 5}}});
-    fpk_set_size(image, 1, 10);
-    std::string path = test_path(test_scratch_dir(), "cut.fpk");
-    test_write_file(path, image);
-    Bytes got;
-    ASSERT_EQ(get_to_memory(path.c_str(), 4 + 48 + 2, SOURCE_FILE, &got), RESULT_OK);
-    EXPECT_EQ(got, (Bytes{3, 4, 5, 0, 0, 0, 0, 0, 0, 0}));
+// A file that ends inside a member is damaged: GetFile answers
+// RESULT_READ_ERROR at the first read that comes short, after the reports made
+// so far, delivers nothing and leaves a file of the member's name as it was.
+// The archive is still listed and the whole member before it extracted.
+TEST_F(TolvaneTest, MemberCutShortIsAReadError) {
+    struct Row {
+        uint32_t size, held;     // the member's size in the directory, its bytes in the file
+        uint32_t reports, reads;  // with a callback: reports made, member reads up to the short one
+    } rows[] = {{100, 0, 1, 1}, {100, 50, 17, 17}, {100, 99, 32, 33}, {5, 0, 1, 1}, {5, 2, 3, 3}, {5, 4, 5, 5}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::to_string(row.held) + " of " + std::to_string(row.size) + " bytes");
+        Bytes whole = make_fpk({{"lead", test_pattern(7, 1)}, {"cut.bin", test_pattern(row.size, 2)}});
+        uint32_t at = fpk_get_offset(whole, 1);
+        Bytes image(whole.begin(), whole.begin() + at + row.held);
+        std::string path = test_path(test_scratch_dir(), "cut.fpk");
+        test_write_file(path, image);
+        reset_reads();
+        Listing l = list_archive(path.c_str(), 0, SOURCE_FILE);
+        uint32_t directory_reads = reads_so_far();
+        ASSERT_EQ(l.code, RESULT_OK);
+        EXPECT_EQ(l.records[1].size, row.size);
+        Bytes got;
+        EXPECT_EQ(get_to_memory(path.c_str(), fpk_get_offset(whole, 0), SOURCE_FILE, &got), RESULT_OK);
+        EXPECT_EQ(got, test_pattern(7, 1));
+        for (int callback = 0; callback < 2; ++callback) {
+            std::vector<Report> due = expected_reports(row.size);
+            due.resize(callback ? row.reports : 0);
+            ProgressCallback progress = callback ? log_progress : nullptr;
+            ProgressLog log, to_file, to_existing;
+            reset_reads();
+            EXPECT_EQ(get_to_memory(path.c_str(), at, SOURCE_FILE, &got, progress, (LONG_PTR)&log), RESULT_READ_ERROR);
+            EXPECT_EQ(log.reports, due) << callback;
+#ifndef _WIN32
+            // No byte is read twice: the short read itself tells.
+            EXPECT_EQ(reads_so_far(), directory_reads + (callback ? row.reads : 1)) << callback;
+#endif
+            (void)directory_reads;
+            std::string out = test_scratch_dir(), kept = test_scratch_dir();
+            test_write_file(test_path(kept, "cut.bin"), Bytes(1000, 0xEE));
+            EXPECT_EQ(get_to_folder(path, at, out, 0, progress, (LONG_PTR)&to_file), RESULT_READ_ERROR);
+            EXPECT_EQ(get_to_folder(path, at, kept, 0, progress, (LONG_PTR)&to_existing), RESULT_READ_ERROR);
+            EXPECT_EQ(to_file.reports, due);
+            EXPECT_EQ(to_existing.reports, due);
+            EXPECT_TRUE(folder_contents(out).empty()) << callback;
+            EXPECT_EQ(folder_contents(kept), std::vector<std::string>{"cut.bin"});
+            EXPECT_EQ(test_read_file(test_path(kept, "cut.bin")), Bytes(1000, 0xEE)) << callback;
+        }
+    }
 }
 
 TEST_F(TolvaneTest, PositionFrom2GiBUpIsListedButCannotBeReached) {

@@ -49,5 +49,6 @@ struct FpkListed {
 bool fpk_reference_read(const Bytes &image, size_t start, uint64_t limit,
                         std::vector<FpkListed> *entries);
 
-// The member bytes as GetFile must deliver them: zeros past the image's end.
+// The member's bytes in the image, zeros past its end (where GetFile from a
+// file answers RESULT_READ_ERROR instead).
 Bytes fpk_reference_member(const Bytes &image, uint32_t offset, uint32_t size);

@@ -10,7 +10,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "checked.h"
@@ -65,8 +67,8 @@ static const ResultReason RESULT_REASONS[] = {
     {RESULT_NO_MEMORY, "no memory", "a memory block could not be allocated"},
     {RESULT_MEMORY_ERROR, "memory error", "a memory block could not be locked"},
     {RESULT_READ_ERROR, "read error",
-     "the file could not be opened, positioned or read, or the named or positioned "
-     "member does not exist"},
+     "the file could not be opened, positioned or read, the named or positioned "
+     "member does not exist, or the archive ends inside the member"},
     {RESULT_INTERNAL_ERROR, "internal error",
      "the destination kind is not supported, or the output file could not be created or "
      "written"},
@@ -114,10 +116,14 @@ static const ResultReason *result_reason(int32_t code) {
 }
 
 // Prints "CALL on SUBJECT: result N (name): reason" and answers EXIT_FAILED.
-static int report_result(const char *call, const char *subject, int32_t code) {
+// `why`, when given, is what the host found out itself, in place of the
+// code's general reason.
+static int report_result(const char *call, const char *subject, int32_t code,
+                         const char *why = nullptr) {
     const ResultReason *r = result_reason(code);
     fprintf(stderr, "spihost: %s on %s: result %d (%s): %s\n", call, subject, code,
-            r ? r->name : "unknown", r ? r->reason : "a code outside the interface's set");
+            r ? r->name : "unknown",
+            why ? why : r ? r->reason : "a code outside the interface's set");
     return EXIT_FAILED;
 }
 
@@ -440,6 +446,31 @@ static int make_member_dirs(const char *dir, const std::string &name) {
     return 1;
 }
 
+// Why GetFile answered a read error for a listed member, when the archive
+// file is too short to hold it: the directory promises bytes the file lacks,
+// as when a download or a copy was cut short. Empty when the file is whole.
+static std::string damage_reason(const char *archive, const MemberRef &m) {
+    std::error_code ec;
+    uintmax_t length = std::filesystem::file_size(archive, ec);
+    uint64_t end = (uint64_t)m.position + m.size;
+    if (ec || end <= length) return "";
+    char why[256];
+    snprintf(why, sizeof why,
+             "the archive is damaged: the member runs past the end of the file (%llu bytes "
+             "from position %llu, but the file ends at %llu); nothing was written",
+             (unsigned long long)m.size, (unsigned long long)m.position,
+             (unsigned long long)length);
+    return why;
+}
+
+// Reports a failed GetFile, explaining a read error where the archive is too
+// short for the member.
+static void report_get_file(const char *archive, const std::string &where, const MemberRef &m,
+                            int32_t code) {
+    std::string why = code == RESULT_READ_ERROR ? damage_reason(archive, m) : "";
+    report_result("GetFile", where.c_str(), code, why.empty() ? nullptr : why.c_str());
+}
+
 static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const MemberRef &m) {
     const char *archive = cl->operands[0];
     std::string where = std::string(archive) + ", member " + m.name;
@@ -459,7 +490,7 @@ static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const Me
                                    progress_report, (LONG_PTR)&bar);
         progress_finish(&bar, code);
         if (code != RESULT_OK) {
-            report_result("GetFile", where.c_str(), code);
+            report_get_file(archive, where, m, code);
             if (code == RESULT_INTERNAL_ERROR)
                 fprintf(stderr, "spihost: the plug-in writes %s\\%s itself; it refuses a name "
                                 "that would leave the folder and a path over 259 characters\n",
@@ -481,7 +512,7 @@ static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const Me
     progress_finish(&bar, code);
     if (code != RESULT_OK) {
         if (block) fprintf(stderr, "spihost: warning: GetFile failed but handed over a block\n");
-        report_result("GetFile", where.c_str(), code);
+        report_get_file(archive, where, m, code);
         return 0;
     }
     if (!block) {
@@ -532,13 +563,22 @@ static int command_extract(const LoadedPlugin *p, const CommandLine *cl) {
     }
     if (!make_dir(cl->to_dir)) return EXIT_FAILED;
 
+    // A member that fails (a damaged archive, a refused name) does not stop
+    // the others; only a cancel does.
     cancel_watch_start();
+    size_t failed = 0;
     for (const MemberRef &m : members) {
         if (cancel_requested) break;
-        if (!extract_member(p, cl, m)) return EXIT_FAILED;
+        if (!extract_member(p, cl, m)) ++failed;
     }
     if (cancel_requested) {
         fprintf(stderr, "spihost: extraction cancelled\n");
+        return EXIT_FAILED;
+    }
+    if (failed) {
+        fprintf(stderr, "spihost: %llu of %llu member%s %s not extracted\n",
+                (unsigned long long)failed, (unsigned long long)members.size(),
+                members.size() == 1 ? "" : "s", failed == 1 ? "was" : "were");
         return EXIT_FAILED;
     }
     return 0;

@@ -160,11 +160,20 @@ TEST(SpihostArchive, FailuresGiveTheCodeAndANonZeroExit) {
     std::string dir = make_samples();
     ASSERT_FALSE(dir.empty());
     std::string fpk = dir + "/sample.fpk";
+    // Cut inside its third member (numbers.txt, 692 bytes at 229), as a download cut short.
+    std::string cut = dir + "/cut.fpk";
+    Bytes archive = read_file(fpk);
+    std::ofstream(cut, std::ios::binary).write((const char *)archive.data(), 575);
     struct Case {
         std::string args;
         int status;
         const char *said;
     } cases[] = {
+        {"extract " TOLVANE_PATH " " + cut + " --to " + dir + "/cut", 1,
+         "member numbers.txt: result 6 (read error): the archive is damaged: the member runs past "
+         "the end of the file (692 bytes from position 229, but the file ends at 575)"},
+        {"extract " TOLVANE_PATH " " + cut + " --memory --to " + dir + "/cut_memory", 1,
+         "2 of 4 members were not extracted"},
         {"list " TOLVANE_PATH " " + dir + "/gradient565.bmp", 1, "result 2 (unknown format)"},
         {"list " TOLVANE_PATH " " + dir + "/missing.fpk", 1, "result 6 (read error)"},
         {"extract " TOLVANE_PATH " " + fpk + " nothing.txt --to " + dir, 1,
@@ -180,6 +189,11 @@ TEST(SpihostArchive, FailuresGiveTheCodeAndANonZeroExit) {
         HostRun r = run(c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.said), std::string::npos) << c.args << "\n" << r.output;
+    }
+    // The members before the cut are extracted whole, the cut one not at all.
+    for (const char *out : {"/cut/", "/cut_memory/"}) {
+        EXPECT_EQ(read_file(dir + out + "hello.txt"), Bytes(archive.begin() + 198, archive.begin() + 229));
+        EXPECT_FALSE(std::filesystem::exists(dir + out + "numbers.txt")) << out;
     }
     std::filesystem::remove_all(dir);  // kept when an assertion stops the test
 }

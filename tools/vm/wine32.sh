@@ -21,7 +21,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
         || { echo "wine32: the prefix could not be made" >&2; exit 1; }
 fi
 
+# Wine's services (services.exe, explorer and the like) start with the first
+# Windows program and keep the standard handles it had. Started here with
+# none, they cannot hold a test's output pipe open after the test ends, which
+# would leave ctest waiting on it for as long as the kept server lives.
 wineserver -p
+/usr/lib/wine/wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
 "$@"
 status=$?
 wineserver -k

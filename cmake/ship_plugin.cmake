@@ -1,6 +1,8 @@
 # Copies a linked plug-in DLL to where it ships, without symbols or debug
 # information, and says how large the shipped file is.
 #   cmake -DOBJCOPY=... -DIN=build/.../NAME.spi -DOUT=dist/.../NAME.spi -P ship_plugin.cmake
+get_filename_component(out_dir ${OUT} DIRECTORY)
+file(MAKE_DIRECTORY ${out_dir})
 execute_process(COMMAND ${OBJCOPY} --strip-all ${IN} ${OUT} RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJCOPY} --strip-all ${IN} failed")

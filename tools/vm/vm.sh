@@ -102,9 +102,11 @@ JOB=$STATE/job-$$.sh
     for v in "${PASS_VARS[@]}" $(compgen -v SPI_); do
         [ -n "${!v+x}" ] && echo "export $v=$(printf '%q' "${!v}")"
     done
-    printf 'exec'
-    printf ' %q' "$@"
-    echo
+    # Through a pipe, not straight to the console: Windows programs write to
+    # a terminal one escaped character at a time.
+    printf '%q ' "$@"
+    echo '2>&1 | cat'
+    echo 'exit "${PIPESTATUS[0]}"'
 } > "$JOB"
 rm -f "$JOB.booted" "$JOB.status"
 trap 'rm -f "$JOB" "$JOB.booted" "$JOB.status"' EXIT

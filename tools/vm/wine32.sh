@@ -10,7 +10,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=$ROOT/build/vm/wineprefix WINEARCH=win32 WINEDEBUG=-all
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== preparing the guest's 32-bit Wine prefix (first run only, about 4 minutes)"
+    echo "== preparing the guest's 32-bit Wine prefix (first run only, about 2 minutes)"
     # Made aside and moved into place whole, so a guest that dies half-way
     # leaves no prefix that looks ready. Wine's .NET and HTML engines are not
     # installed and no test needs them: their set-up is skipped.

@@ -21,8 +21,7 @@
 namespace {
 
 constexpr int THREADS = 8;
-// Under CPU emulation two rounds: one of each kind.
-const int ROUNDS = test_rounds(20, 2);
+constexpr int ROUNDS = 20;
 
 // The per-thread things a call needs: its own output folder and progress log.
 struct Caller {

@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
@@ -21,11 +20,6 @@ LoadedPlugin test_load_plugin(const char *path) {
 
 LoadedPlugin test_load_tolvane() { return test_load_plugin(SPI_TOLVANE_PATH); }
 LoadedPlugin test_load_pellimor() { return test_load_plugin(SPI_PELLIMOR_PATH); }
-
-int test_rounds(int full, int emulated) {
-    const char *e = getenv("SPI_EMULATED");
-    return e && strcmp(e, "1") == 0 ? emulated : full;
-}
 
 std::string test_scratch_dir() {
     static std::atomic<unsigned> counter{0};

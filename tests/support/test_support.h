@@ -29,12 +29,6 @@ void test_write_file(const std::string &path, const Bytes &bytes);
 Bytes test_read_file(const std::string &path);
 bool test_file_exists(const std::string &path);
 
-// How many rounds a long sweep makes: FULL, or EMULATED when SPI_EMULATED=1
-// says the program runs under whole-machine CPU emulation (the 32-bit Windows
-// tests inside the virtual machine), where each round costs about fifty times
-// as much and the other builds still make every round.
-int test_rounds(int full, int emulated);
-
 // Live blocks the calling thread holds. Natively the Win32 layer counts them;
 // under Windows the count is not known and this returns 0.
 int64_t test_live_blocks();

@@ -38,6 +38,14 @@ int plugin_load(LoadedPlugin *plugin, const char *path, char *why, size_t why_si
     plugin->get_picture_info = (GetPictureInfoFn)plugin_symbol(plugin, "GetPictureInfo");
     plugin->get_preview = (GetPreviewFn)plugin_symbol(plugin, "GetPreview");
     plugin->get_picture = (GetPictureFn)plugin_symbol(plugin, "GetPicture");
+    plugin->get_plugin_info_w = (GetPluginInfoWFn)plugin_symbol(plugin, "GetPluginInfoW");
+    plugin->is_supported_w = (IsSupportedWFn)plugin_symbol(plugin, "IsSupportedW");
+    plugin->get_archive_info_w = (GetArchiveInfoWFn)plugin_symbol(plugin, "GetArchiveInfoW");
+    plugin->get_file_info_w = (GetFileInfoWFn)plugin_symbol(plugin, "GetFileInfoW");
+    plugin->get_file_w = (GetFileWFn)plugin_symbol(plugin, "GetFileW");
+    plugin->get_picture_info_w = (GetPictureInfoWFn)plugin_symbol(plugin, "GetPictureInfoW");
+    plugin->get_preview_w = (GetPreviewWFn)plugin_symbol(plugin, "GetPreviewW");
+    plugin->get_picture_w = (GetPictureWFn)plugin_symbol(plugin, "GetPictureW");
     return 1;
 }
 

@@ -16,6 +16,15 @@ struct LoadedPlugin {
     GetPictureInfoFn get_picture_info;
     GetPreviewFn get_preview;
     GetPictureFn get_picture;
+    // The wide siblings, where the plug-in has them.
+    GetPluginInfoWFn get_plugin_info_w;
+    IsSupportedWFn is_supported_w;
+    GetArchiveInfoWFn get_archive_info_w;
+    GetFileInfoWFn get_file_info_w;
+    GetFileWFn get_file_w;
+    GetPictureInfoWFn get_picture_info_w;
+    GetPreviewWFn get_preview_w;
+    GetPictureWFn get_picture_w;
 };
 
 // Loads the library at `path` and looks up every export either kind of

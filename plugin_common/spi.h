@@ -5,6 +5,8 @@
 // Integers are 32-bit. Types that the interface widens for 64-bit hosts (the
 // `len` argument, the callback's `user`, record positions and sizes, handles)
 // are pointer-sized, so one source serves the 32-bit and the 64-bit build.
+// Names are 8-bit text in the host's code page for the plain exports and
+// UTF-16 (char16_t) for their wide siblings.
 #pragma once
 
 #include <stddef.h>
@@ -59,6 +61,22 @@ struct FileInfoRecord {
 #endif
 };
 
+// The same member for a host that calls the wide exports: the names are
+// UTF-16, everything else is as in FileInfoRecord.
+struct FileInfoRecordW {
+    char method[8];
+    ULONG_PTR position;
+    ULONG_PTR packed_size;
+    ULONG_PTR size;
+    LONG_PTR timestamp;
+    char16_t path[200];
+    char16_t file_name[200];
+    uint32_t crc;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    uint8_t padding[4];
+#endif
+};
+
 // A picture's dimensions as the host sees them.
 struct PictureInfoRecord {
     int32_t left;
@@ -85,6 +103,10 @@ static_assert(offsetof(FileInfoRecord, timestamp) == 32, "timestamp at 32");
 static_assert(offsetof(FileInfoRecord, path) == 40, "path at 40");
 static_assert(offsetof(FileInfoRecord, file_name) == 240, "file_name at 240");
 static_assert(offsetof(FileInfoRecord, crc) == 440, "crc at 440");
+static_assert(sizeof(FileInfoRecordW) == 848, "64-bit FileInfoRecordW is 848 bytes");
+static_assert(offsetof(FileInfoRecordW, path) == 40, "wide path at 40");
+static_assert(offsetof(FileInfoRecordW, file_name) == 440, "wide file_name at 440");
+static_assert(offsetof(FileInfoRecordW, crc) == 840, "wide crc at 840");
 static_assert(sizeof(PictureInfoRecord) == 32, "64-bit PictureInfoRecord is 32 bytes");
 static_assert(offsetof(PictureInfoRecord, info_handle) == 24, "info_handle at 24");
 #else
@@ -96,6 +118,10 @@ static_assert(offsetof(FileInfoRecord, timestamp) == 20, "timestamp at 20");
 static_assert(offsetof(FileInfoRecord, path) == 24, "path at 24");
 static_assert(offsetof(FileInfoRecord, file_name) == 224, "file_name at 224");
 static_assert(offsetof(FileInfoRecord, crc) == 424, "crc at 424");
+static_assert(sizeof(FileInfoRecordW) == 828, "FileInfoRecordW is 828 bytes");
+static_assert(offsetof(FileInfoRecordW, path) == 24, "wide path at 24");
+static_assert(offsetof(FileInfoRecordW, file_name) == 424, "wide file_name at 424");
+static_assert(offsetof(FileInfoRecordW, crc) == 824, "wide crc at 824");
 static_assert(sizeof(PictureInfoRecord) == 26, "PictureInfoRecord is 26 bytes");
 static_assert(offsetof(PictureInfoRecord, info_handle) == 22, "info_handle at 22");
 #endif
@@ -122,6 +148,25 @@ typedef int32_t(WINAPI *GetPictureFn)(const char *buf, LONG_PTR len, uint32_t fl
                                       LONG_PTR user);
 // GetPreview takes GetPicture's arguments.
 typedef GetPictureFn GetPreviewFn;
+
+// The wide siblings, NAME + "W": the same arguments with UTF-16 file and
+// folder names (and information strings), and FileInfoRecordW for records.
+// For a memory source `buf` or `src` is the image's address all the same.
+typedef int32_t(WINAPI *GetPluginInfoWFn)(int32_t infono, char16_t *buf, int32_t buflen);
+typedef int32_t(WINAPI *IsSupportedWFn)(const char16_t *filename, void *probe);
+typedef int32_t(WINAPI *GetArchiveInfoWFn)(const char16_t *buf, LONG_PTR len, uint32_t flag,
+                                           HLOCAL *info);
+typedef int32_t(WINAPI *GetFileInfoWFn)(const char16_t *buf, LONG_PTR len,
+                                        const char16_t *filename, uint32_t flag,
+                                        FileInfoRecordW *record);
+typedef int32_t(WINAPI *GetFileWFn)(const char16_t *src, LONG_PTR len, char16_t *dest,
+                                    uint32_t flag, ProgressCallback progress, LONG_PTR user);
+typedef int32_t(WINAPI *GetPictureInfoWFn)(const char16_t *buf, LONG_PTR len, uint32_t flag,
+                                           PictureInfoRecord *info);
+typedef int32_t(WINAPI *GetPictureWFn)(const char16_t *buf, LONG_PTR len, uint32_t flag,
+                                       HLOCAL *info, HLOCAL *bits, ProgressCallback progress,
+                                       LONG_PTR user);
+typedef GetPictureWFn GetPreviewWFn;
 
 // Exports are plain C names. On Windows the .def file lists them without the
 // stdcall decoration; the native build exports them by visibility.

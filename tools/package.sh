@@ -3,8 +3,10 @@
 # four plug-ins in win32/ and win64/, a read-me, the licence and the plug-ins'
 # SHA-256 sums. `./run package` builds the plug-ins and then runs this.
 #
-# The zip holds the files in a fixed order with the time of the last commit,
-# so that the same build gives the same bytes.
+# The zip holds the files in a fixed order with the time of the last commit
+# and fixed permissions, so that two builds of one commit, at any time and in
+# any folder, give the same bytes (the plug-ins themselves carry no link time
+# and no build path).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,6 +31,8 @@ sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
 export TZ=UTC
 stamp=$(git log -1 --format=%cd --date=format-local:%Y%m%d%H%M.%S)
 find "$stage" -exec touch -t "$stamp" {} +
+# The zip keeps each file's permissions too: the same whatever the umask.
+find "$stage" -type f -exec chmod 644 {} +
 rm -f "dist/$name.zip"
 (cd "$stage" && zip -X -D -q "$OLDPWD/dist/$name.zip" README.txt LICENSE.txt SHA256SUMS.txt "${plugins[@]}")
 

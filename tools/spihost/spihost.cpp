@@ -4,15 +4,19 @@
 // block it is handed with LocalFree. Built for Windows (loading NAME.spi, or
 // NAME.sph in the 64-bit build) and natively (loading NAME.so through the
 // Win32 layer).
+//
+// It calls the wide exports (UTF-16 names) when the plug-in has all of them,
+// as current viewers do, and the 8-bit ones otherwise or with --ansi. Inside
+// spihost every name is UTF-8: the Windows build takes its arguments in UTF-16
+// and converts them, the native build takes them as they come. Names are
+// converted once more where they meet the plug-in or the file system.
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "checked.h"
@@ -21,6 +25,8 @@
 #ifdef _WIN32
 #include <direct.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <wchar.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,7 +57,8 @@ static const char USAGE[] =
     "PLUGIN is the plug-in's file: NAME.spi (32-bit) or NAME.sph (64-bit) on Windows,\n"
     "NAME.so in the native build.\n"
     "--memory hands the plug-in a memory image (decode) or takes the member\n"
-    "in a memory block (extract) instead of going through files.\n";
+    "in a memory block (extract) instead of going through files.\n"
+    "--ansi calls the plug-in's 8-bit exports even where it has the wide (UTF-16) ones.\n";
 
 struct ResultReason {
     int32_t code;
@@ -84,8 +91,22 @@ struct CommandLine {
     std::vector<const char *> operands;
     const char *to_dir;
     int memory;
+    int ansi;
     int has_offset;
     int32_t offset;
+};
+
+// The plug-in and the set of exports spihost calls: the wide ones (UTF-16
+// names, FileInfoRecordW) or the 8-bit ones (the ANSI code page).
+struct Host {
+    const LoadedPlugin *p;
+    int wide;
+};
+
+// A file, folder or member name in the form the chosen exports take.
+struct PluginName {
+    std::string ansi;
+    std::u16string wide;
 };
 
 // What the progress callback draws; passed to the plug-in through `user`.
@@ -213,8 +234,161 @@ static std::string base_name(const char *path) {
     return name;
 }
 
+// UTF-8 to UTF-16. The three-byte forms of surrogates are taken as they are
+// (as in WTF-8), so that any name Windows hands spihost, an unpaired
+// surrogate included, comes back unchanged. Answers 0 for bytes that are not
+// UTF-8.
+static int utf8_to_utf16(const std::string &in, std::u16string *out) {
+    out->clear();
+    const uint8_t *b = (const uint8_t *)in.data();
+    size_t n = in.size();
+    for (size_t i = 0; i < n;) {
+        uint32_t c = b[i];
+        size_t extra = c < 0x80 ? 0 : c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2
+                     : c >= 0xF0 && c <= 0xF4 ? 3 : 4;
+        if (extra == 4 || n - i <= extra) return 0;
+        if (extra) c &= 0x3F >> extra;
+        for (size_t k = 1; k <= extra; k++) {
+            if ((b[i + k] & 0xC0) != 0x80) return 0;
+            c = c << 6 | (b[i + k] & 0x3F);
+        }
+        // Overlong forms and code points past U+10FFFF.
+        if ((extra == 2 && c < 0x800) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF))) return 0;
+        if (c >= 0x10000) {
+            out->push_back((char16_t)(0xD800 + ((c - 0x10000) >> 10)));
+            out->push_back((char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out->push_back((char16_t)c);
+        }
+        i += extra + 1;
+    }
+    return 1;
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes its three-byte form.
+static std::string utf16_to_utf8(const char16_t *in, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; i++) {
+        uint32_t c = in[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
+        if (c < 0x80) {
+            out.push_back((char)c);
+        } else if (c < 0x800) {
+            out.push_back((char)(0xC0 | c >> 6));
+            out.push_back((char)(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back((char)(0xE0 | c >> 12));
+            out.push_back((char)(0x80 | (c >> 6 & 0x3F)));
+            out.push_back((char)(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back((char)(0xF0 | c >> 18));
+            out.push_back((char)(0x80 | (c >> 12 & 0x3F)));
+            out.push_back((char)(0x80 | (c >> 6 & 0x3F)));
+            out.push_back((char)(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// A UTF-16 string from a fixed field, up to its first 0 or its end.
+static std::string field_to_utf8(const char16_t *field, size_t size) {
+    size_t n = 0;
+    while (n < size && field[n]) n++;
+    return utf16_to_utf8(field, n);
+}
+
+#ifdef _WIN32
+// A name spihost holds, as the system's W functions take it.
+static std::wstring windows_name(const std::string &utf8) {
+    std::u16string wide;
+    utf8_to_utf16(utf8, &wide);
+    return std::wstring(wide.begin(), wide.end());
+}
+#endif
+
+// Text an 8-bit export handed over, in the ANSI code page, as UTF-8.
+static std::string ansi_to_utf8(const char *text) {
+#ifdef _WIN32
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 1) return "";
+    std::wstring wide((size_t)n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], n);
+    return utf16_to_utf8((const char16_t *)wide.data(), (size_t)n - 1);
+#else
+    // The native system's 8-bit names are UTF-8 already.
+    return text;
+#endif
+}
+
+// `name` in the form the chosen exports take; reports a name that form
+// cannot carry and answers 0.
+static int plugin_name(const Host *h, const std::string &name, PluginName *out) {
+    out->ansi.clear();
+    out->wide.clear();
+    if (h->wide) {
+        if (utf8_to_utf16(name, &out->wide)) return 1;
+        fprintf(stderr, "spihost: %s is not UTF-8 and has no UTF-16 form for the wide exports; "
+                        "--ansi hands it over as it is\n", name.c_str());
+        return 0;
+    }
+#ifdef _WIN32
+    std::wstring wide = windows_name(name);
+    BOOL lost = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
+                                nullptr, &lost);
+    if (n > 0 && !lost) {
+        out->ansi.assign((size_t)n, '\0');
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &out->ansi[0], n,
+                            nullptr, &lost);
+        out->ansi.resize((size_t)n - 1);
+    }
+    if (n <= 0 || lost) {
+        fprintf(stderr, "spihost: %s cannot be written in this system's code page (%u) for the "
+                        "8-bit exports; without --ansi spihost hands it over in UTF-16\n",
+                name.c_str(), (unsigned)GetACP());
+        return 0;
+    }
+#else
+    out->ansi = name;
+#endif
+    return 1;
+}
+
+// The file functions spihost itself calls: with UTF-16 names on Windows, with
+// the bytes as they are natively.
+static FILE *open_file(const std::string &path, int write) {
+#ifdef _WIN32
+    return _wfopen(windows_name(path).c_str(), write ? L"wb" : L"rb");
+#else
+    return fopen(path.c_str(), write ? "wb" : "rb");
+#endif
+}
+
+static HANDLE open_handle(const std::string &path) {
+#ifdef _WIN32
+    return CreateFileW(windows_name(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+#else
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+#endif
+}
+
+// A file's length, or -1 when it cannot be found.
+static int64_t file_length(const std::string &path) {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_wstat64(windows_name(path).c_str(), &st) != 0) return -1;
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return -1;
+#endif
+    return (int64_t)st.st_size;
+}
+
 static int read_whole_file(const char *path, Bytes *out) {
-    FILE *f = fopen(path, "rb");
+    FILE *f = open_file(path, 0);
     if (!f) {
         fprintf(stderr, "spihost: cannot open %s: %s\n", path, strerror(errno));
         return 0;
@@ -234,7 +408,7 @@ static int read_whole_file(const char *path, Bytes *out) {
 
 static int write_whole_file(const std::string &path, const uint8_t *const *parts,
                             const size_t *sizes, int part_count) {
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE *f = open_file(path, 1);
     if (!f) {
         fprintf(stderr, "spihost: cannot create %s: %s\n", path.c_str(), strerror(errno));
         return 0;
@@ -249,7 +423,7 @@ static int write_whole_file(const std::string &path, const uint8_t *const *parts
 
 static int make_dir(const char *path) {
 #ifdef _WIN32
-    int made = _mkdir(path) == 0;
+    int made = _wmkdir(windows_name(path).c_str()) == 0;
 #else
     int made = mkdir(path, 0777) == 0;
 #endif
@@ -265,13 +439,146 @@ static void free_block(HLOCAL block, const char *what) {
         fprintf(stderr, "spihost: warning: LocalFree refused the %s block\n", what);
 }
 
+// The plug-in is loaded by its 8-bit name, in the system's code page.
 static int load_plugin(LoadedPlugin *plugin, const char *path) {
+    const Host ansi_host = {nullptr, 0};
+    PluginName name;
+    if (!plugin_name(&ansi_host, path, &name)) return 0;
     char why[512];
-    if (!plugin_load(plugin, path, why, sizeof why)) {
+    if (!plugin_load(plugin, name.ansi.c_str(), why, sizeof why)) {
         fprintf(stderr, "spihost: cannot load the plug-in %s: %s\n", path, why);
         return 0;
     }
     return 1;
+}
+
+// An 8-bit export and its wide sibling.
+struct ExportPair {
+    const void *narrow;
+    const void *wide;
+    const char *wide_name;
+};
+
+// Whether the plug-in has the whole wide set: the sibling of each 8-bit
+// export it has. `missing` names the first sibling it lacks; it stays null
+// when the plug-in has no wide export at all.
+static int has_wide_set(const LoadedPlugin *p, const char **missing) {
+    const ExportPair pairs[] = {
+        {(const void *)p->get_plugin_info, (const void *)p->get_plugin_info_w, "GetPluginInfoW"},
+        {(const void *)p->is_supported, (const void *)p->is_supported_w, "IsSupportedW"},
+        {(const void *)p->get_archive_info, (const void *)p->get_archive_info_w, "GetArchiveInfoW"},
+        {(const void *)p->get_file_info, (const void *)p->get_file_info_w, "GetFileInfoW"},
+        {(const void *)p->get_file, (const void *)p->get_file_w, "GetFileW"},
+        {(const void *)p->get_picture_info, (const void *)p->get_picture_info_w, "GetPictureInfoW"},
+        {(const void *)p->get_preview, (const void *)p->get_preview_w, "GetPreviewW"},
+        {(const void *)p->get_picture, (const void *)p->get_picture_w, "GetPictureW"},
+    };
+    int any = 0;
+    *missing = nullptr;
+    for (const ExportPair &e : pairs) {
+        if (e.wide) any = 1;
+        else if (e.narrow && !*missing) *missing = e.wide_name;
+    }
+    if (!any) *missing = nullptr;
+    return any && !*missing;
+}
+
+// The calls below go to the wide or the 8-bit export as `h` says; past them
+// every command is the same for both sets.
+
+// One information string, as UTF-8.
+static int32_t call_plugin_info(const Host *h, int32_t index, std::string *text) {
+    if (h->wide) {
+        char16_t buf[INFO_BUFFER_SIZE] = {};
+        int32_t n = h->p->get_plugin_info_w(index, buf, INFO_BUFFER_SIZE);
+        *text = field_to_utf8(buf, INFO_BUFFER_SIZE);
+        return n;
+    }
+    char buf[INFO_BUFFER_SIZE] = {};
+    int32_t n = h->p->get_plugin_info(index, buf, INFO_BUFFER_SIZE);
+    buf[INFO_BUFFER_SIZE - 1] = 0;
+    *text = ansi_to_utf8(buf);
+    return n;
+}
+
+static int32_t call_is_supported(const Host *h, const PluginName *file, void *probe) {
+    return h->wide ? h->p->is_supported_w(file->wide.c_str(), probe)
+                   : h->p->is_supported(file->ansi.c_str(), probe);
+}
+
+static int32_t call_get_archive_info(const Host *h, const PluginName *archive, LONG_PTR offset,
+                                     HLOCAL *block) {
+    return h->wide ? h->p->get_archive_info_w(archive->wide.c_str(), offset, SOURCE_FILE, block)
+                   : h->p->get_archive_info(archive->ansi.c_str(), offset, SOURCE_FILE, block);
+}
+
+// The member a FileInfoRecord or FileInfoRecordW at `at` describes.
+static MemberRef member_from_record(const Host *h, const uint8_t *at) {
+    if (h->wide) {
+        FileInfoRecordW record;
+        memcpy(&record, at, sizeof record);
+        return {field_to_utf8(record.file_name, sizeof record.file_name / sizeof(char16_t)),
+                record.position, record.size};
+    }
+    FileInfoRecord record;
+    memcpy(&record, at, sizeof record);
+    record.file_name[sizeof record.file_name - 1] = 0;
+    return {ansi_to_utf8(record.file_name), record.position, record.size};
+}
+
+static size_t record_size(const Host *h) {
+    return h->wide ? sizeof(FileInfoRecordW) : sizeof(FileInfoRecord);
+}
+
+static int32_t call_get_file_info(const Host *h, const PluginName *archive,
+                                  const PluginName *member, MemberRef *out) {
+    uint8_t record[sizeof(FileInfoRecordW)] = {};
+    static_assert(sizeof(FileInfoRecordW) > sizeof(FileInfoRecord), "room for either record");
+    int32_t code = h->wide ? h->p->get_file_info_w(archive->wide.c_str(), 0, member->wide.c_str(),
+                                                   SOURCE_FILE, (FileInfoRecordW *)record)
+                           : h->p->get_file_info(archive->ansi.c_str(), 0, member->ansi.c_str(),
+                                                 SOURCE_FILE, (FileInfoRecord *)record);
+    if (code == RESULT_OK) *out = member_from_record(h, record);
+    return code;
+}
+
+// GetFile into the folder `dir`, or into a memory block when `dir` is null.
+static int32_t call_get_file(const Host *h, const PluginName *archive, LONG_PTR position,
+                             const PluginName *dir, HLOCAL *block, ProgressBar *bar) {
+    uint32_t flag = SOURCE_FILE | (dir ? DEST_FILE : DEST_MEMORY);
+    if (h->wide) {
+        std::u16string dest = dir ? dir->wide : std::u16string();
+        char16_t *to = dir ? &dest[0] : (char16_t *)block;
+        return h->p->get_file_w(archive->wide.c_str(), position, to, flag, progress_report,
+                                (LONG_PTR)bar);
+    }
+    std::string dest = dir ? dir->ansi : std::string();
+    char *to = dir ? &dest[0] : (char *)block;
+    return h->p->get_file(archive->ansi.c_str(), position, to, flag, progress_report,
+                          (LONG_PTR)bar);
+}
+
+static int32_t call_get_picture_info(const Host *h, const PluginName *file,
+                                     PictureInfoRecord *info) {
+    return h->wide ? h->p->get_picture_info_w(file->wide.c_str(), 0, SOURCE_FILE, info)
+                   : h->p->get_picture_info(file->ansi.c_str(), 0, SOURCE_FILE, info);
+}
+
+// GetPicture from the file, or from `image` in memory when it is not null.
+static int32_t call_get_picture(const Host *h, const PluginName *file, const Bytes *image,
+                                HLOCAL *info, HLOCAL *bits, ProgressBar *bar) {
+    if (image) {
+        const uint8_t *at = image->data();
+        LONG_PTR size = (LONG_PTR)image->size();
+        return h->wide ? h->p->get_picture_w((const char16_t *)at, size, SOURCE_MEMORY, info,
+                                             bits, progress_report, (LONG_PTR)bar)
+                       : h->p->get_picture((const char *)at, size, SOURCE_MEMORY, info, bits,
+                                           progress_report, (LONG_PTR)bar);
+    }
+    return h->wide ? h->p->get_picture_w(file->wide.c_str(), 0, SOURCE_FILE, info, bits,
+                                         progress_report, (LONG_PTR)bar)
+                   : h->p->get_picture(file->ansi.c_str(), 0, SOURCE_FILE, info, bits,
+                                       progress_report, (LONG_PTR)bar);
 }
 
 static int require_export(const void *fn, const char *name, const char *plugin, const char *kind) {
@@ -286,16 +593,24 @@ static const char *info_label(int32_t index) {
     return index % 2 == 0 ? "pattern" : "file type";
 }
 
-static int command_info(const LoadedPlugin *p, const CommandLine *cl) {
+static int command_info(const Host *h, const CommandLine *cl) {
+    const LoadedPlugin *p = h->p;
     if (!require_export((const void *)p->get_plugin_info, "GetPluginInfo", cl->plugin, "a"))
         return EXIT_FAILED;
     int32_t index = 0;
     for (; index < INFO_INDEX_LIMIT; index++) {
-        char buf[INFO_BUFFER_SIZE] = {};
-        int32_t n = p->get_plugin_info(index, buf, INFO_BUFFER_SIZE);
+        std::string text;
+        int32_t n = call_plugin_info(h, index, &text);
         if (n <= 0) break;
-        printf("%-2d %-12s %s\n", (int)index, info_label(index), buf);
+        printf("%-2d %-12s %s\n", (int)index, info_label(index), text.c_str());
     }
+    const char *missing = nullptr;
+    int has_wide = has_wide_set(p, &missing);
+    std::string set = h->wide ? "wide (UTF-16 names)"
+                      : has_wide ? "8-bit (--ansi)"
+                      : missing ? std::string("8-bit (the plug-in lacks ") + missing + ")"
+                                : "8-bit (the plug-in has no wide ones)";
+    printf("%-2s %-12s %s\n", "", "exports", set.c_str());
     if (index < 4) {
         fprintf(stderr, "spihost: GetPluginInfo(%d) answered 0: a plug-in offers at least four strings\n",
                 (int)index);
@@ -308,32 +623,34 @@ static const char *probe_answer(int32_t answer) {
     return answer ? "supported" : "not supported";
 }
 
-static int command_probe(const LoadedPlugin *p, const CommandLine *cl) {
-    if (!require_export((const void *)p->is_supported, "IsSupported", cl->plugin, "a"))
+static int command_probe(const Host *h, const CommandLine *cl) {
+    if (!require_export((const void *)h->p->is_supported, "IsSupported", cl->plugin, "a"))
         return EXIT_FAILED;
     const char *file = cl->operands[0];
+    PluginName name;
+    if (!plugin_name(h, file, &name)) return EXIT_FAILED;
 
     // A viewer lends an open handle first.
-    HANDLE h = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    HANDLE handle = open_handle(file);
+    if (handle == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "spihost: cannot open %s (error %u)\n", file, (unsigned)GetLastError());
         return EXIT_FAILED;
     }
-    DWORD before = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
-    int32_t by_handle = p->is_supported(file, (void *)h);
-    DWORD after = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
-    CloseHandle(h);
+    DWORD before = SetFilePointer(handle, 0, nullptr, FILE_CURRENT);
+    int32_t by_handle = call_is_supported(h, &name, (void *)handle);
+    DWORD after = SetFilePointer(handle, 0, nullptr, FILE_CURRENT);
+    CloseHandle(handle);
 
     // Then the first bytes of the file in a buffer, zeros past its end.
     Bytes head(PROBE_BUFFER_SIZE, 0);
-    FILE *f = fopen(file, "rb");
+    FILE *f = open_file(file, 0);
     if (!f) {
         fprintf(stderr, "spihost: cannot open %s: %s\n", file, strerror(errno));
         return EXIT_FAILED;
     }
     size_t got = fread(head.data(), 1, head.size(), f);
     fclose(f);
-    int32_t by_buffer = p->is_supported(file, head.data());
+    int32_t by_buffer = call_is_supported(h, &name, head.data());
 
     printf("by handle: %d (%s)\n", (int)by_handle, probe_answer(by_handle));
     printf("by buffer: %d (%s), %u of %u bytes from the file\n", (int)by_buffer,
@@ -347,7 +664,7 @@ static int command_probe(const LoadedPlugin *p, const CommandLine *cl) {
 
 // Walks a record list handed over by GetArchiveInfo, up to the record whose
 // first byte is 0 and never past the block's end.
-static int collect_members(HLOCAL block, std::vector<MemberRef> *members) {
+static int collect_members(const Host *h, HLOCAL block, std::vector<MemberRef> *members) {
     const uint8_t *p = (const uint8_t *)LocalLock(block);
     if (!p) {
         fprintf(stderr, "spihost: LocalLock refused the record list (error %u)\n",
@@ -362,12 +679,9 @@ static int collect_members(HLOCAL block, std::vector<MemberRef> *members) {
             terminated = 1;
             break;
         }
-        if (size - at < sizeof(FileInfoRecord)) break;
-        FileInfoRecord record;
-        memcpy(&record, p + at, sizeof record);
-        record.file_name[sizeof record.file_name - 1] = 0;
-        members->push_back({record.file_name, record.position, record.size});
-        at += sizeof(FileInfoRecord);
+        if (size - at < record_size(h)) break;
+        members->push_back(member_from_record(h, p + at));
+        at += record_size(h);
     }
     LocalUnlock(block);
     if (!terminated) {
@@ -377,10 +691,12 @@ static int collect_members(HLOCAL block, std::vector<MemberRef> *members) {
     return 1;
 }
 
-static int archive_members(const LoadedPlugin *p, const char *archive, int32_t offset,
+static int archive_members(const Host *h, const char *archive, int32_t offset,
                            std::vector<MemberRef> *members) {
+    PluginName name;
+    if (!plugin_name(h, archive, &name)) return 0;
     HLOCAL block = nullptr;
-    int32_t code = p->get_archive_info(archive, (LONG_PTR)offset, SOURCE_FILE, &block);
+    int32_t code = call_get_archive_info(h, &name, (LONG_PTR)offset, &block);
     if (code != RESULT_OK) {
         if (block) fprintf(stderr, "spihost: warning: GetArchiveInfo failed but left a block\n");
         report_result("GetArchiveInfo", archive, code);
@@ -390,17 +706,17 @@ static int archive_members(const LoadedPlugin *p, const char *archive, int32_t o
         fprintf(stderr, "spihost: GetArchiveInfo answered ok but handed over no block\n");
         return 0;
     }
-    int ok = collect_members(block, members);
+    int ok = collect_members(h, block, members);
     free_block(block, "record list");
     return ok;
 }
 
-static int command_list(const LoadedPlugin *p, const CommandLine *cl) {
-    if (!require_export((const void *)p->get_archive_info, "GetArchiveInfo", cl->plugin,
+static int command_list(const Host *h, const CommandLine *cl) {
+    if (!require_export((const void *)h->p->get_archive_info, "GetArchiveInfo", cl->plugin,
                         "an archive"))
         return EXIT_FAILED;
     std::vector<MemberRef> members;
-    if (!archive_members(p, cl->operands[0], cl->offset, &members)) return EXIT_FAILED;
+    if (!archive_members(h, cl->operands[0], cl->offset, &members)) return EXIT_FAILED;
     int width = 4;
     for (const MemberRef &m : members)
         if ((int)m.name.size() > width) width = (int)m.name.size();
@@ -450,10 +766,9 @@ static int make_member_dirs(const char *dir, const std::string &name) {
 // file is too short to hold it: the directory promises bytes the file lacks,
 // as when a download or a copy was cut short. Empty when the file is whole.
 static std::string damage_reason(const char *archive, const MemberRef &m) {
-    std::error_code ec;
-    uintmax_t length = std::filesystem::file_size(archive, ec);
+    int64_t length = file_length(archive);
     uint64_t end = (uint64_t)m.position + m.size;
-    if (ec || end <= length) return "";
+    if (length < 0 || end <= (uint64_t)length) return "";
     char why[256];
     snprintf(why, sizeof why,
              "the archive is damaged: the member runs past the end of the file (%llu bytes "
@@ -471,7 +786,10 @@ static void report_get_file(const char *archive, const std::string &where, const
     report_result("GetFile", where.c_str(), code, why.empty() ? nullptr : why.c_str());
 }
 
-static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const MemberRef &m) {
+// Extracts one member of `archive` into cl->to_dir, which `dir` names for the
+// plug-in.
+static int extract_member(const Host *h, const CommandLine *cl, const PluginName *archive_name,
+                          const PluginName *dir, const MemberRef &m) {
     const char *archive = cl->operands[0];
     std::string where = std::string(archive) + ", member " + m.name;
     if (m.position > (ULONG_PTR)INT32_MAX) {
@@ -485,9 +803,7 @@ static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const Me
 
     if (member_name_safe(m.name) && !make_member_dirs(cl->to_dir, m.name)) return 0;
     if (!cl->memory) {
-        std::vector<char> dest(cl->to_dir, cl->to_dir + strlen(cl->to_dir) + 1);
-        int32_t code = p->get_file(archive, position, dest.data(), SOURCE_FILE | DEST_FILE,
-                                   progress_report, (LONG_PTR)&bar);
+        int32_t code = call_get_file(h, archive_name, position, dir, nullptr, &bar);
         progress_finish(&bar, code);
         if (code != RESULT_OK) {
             report_get_file(archive, where, m, code);
@@ -507,8 +823,7 @@ static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const Me
         return 0;
     }
     HLOCAL block = nullptr;
-    int32_t code = p->get_file(archive, position, (char *)&block, SOURCE_FILE | DEST_MEMORY,
-                               progress_report, (LONG_PTR)&bar);
+    int32_t code = call_get_file(h, archive_name, position, nullptr, &block, &bar);
     progress_finish(&bar, code);
     if (code != RESULT_OK) {
         if (block) fprintf(stderr, "spihost: warning: GetFile failed but handed over a block\n");
@@ -539,27 +854,31 @@ static int extract_member(const LoadedPlugin *p, const CommandLine *cl, const Me
     return ok;
 }
 
-static int command_extract(const LoadedPlugin *p, const CommandLine *cl) {
+static int command_extract(const Host *h, const CommandLine *cl) {
+    const LoadedPlugin *p = h->p;
     if (!require_export((const void *)p->get_archive_info, "GetArchiveInfo", cl->plugin,
                         "an archive") ||
         !require_export((const void *)p->get_file_info, "GetFileInfo", cl->plugin, "an archive") ||
         !require_export((const void *)p->get_file, "GetFile", cl->plugin, "an archive"))
         return EXIT_FAILED;
     const char *archive = cl->operands[0];
+    PluginName archive_name, dir;
+    if (!plugin_name(h, archive, &archive_name) || !plugin_name(h, cl->to_dir, &dir))
+        return EXIT_FAILED;
     std::vector<MemberRef> members;
     if (cl->operands.size() == 1) {
-        if (!archive_members(p, archive, 0, &members)) return EXIT_FAILED;
+        if (!archive_members(h, archive, 0, &members)) return EXIT_FAILED;
     }
     for (size_t i = 1; i < cl->operands.size(); i++) {
-        FileInfoRecord record;
-        memset(&record, 0, sizeof record);
-        int32_t code = p->get_file_info(archive, 0, cl->operands[i], SOURCE_FILE, &record);
+        PluginName member_name;
+        if (!plugin_name(h, cl->operands[i], &member_name)) return EXIT_FAILED;
+        MemberRef member;
+        int32_t code = call_get_file_info(h, &archive_name, &member_name, &member);
         if (code != RESULT_OK) {
             std::string where = std::string(archive) + ", member " + cl->operands[i];
             return report_result("GetFileInfo", where.c_str(), code);
         }
-        record.file_name[sizeof record.file_name - 1] = 0;
-        members.push_back({record.file_name, record.position, record.size});
+        members.push_back(member);
     }
     if (!make_dir(cl->to_dir)) return EXIT_FAILED;
 
@@ -569,7 +888,7 @@ static int command_extract(const LoadedPlugin *p, const CommandLine *cl) {
     size_t failed = 0;
     for (const MemberRef &m : members) {
         if (cancel_requested) break;
-        if (!extract_member(p, cl, m)) ++failed;
+        if (!extract_member(h, cl, &archive_name, &dir, m)) ++failed;
     }
     if (cancel_requested) {
         fprintf(stderr, "spihost: extraction cancelled\n");
@@ -584,14 +903,16 @@ static int command_extract(const LoadedPlugin *p, const CommandLine *cl) {
     return 0;
 }
 
-static int command_picture(const LoadedPlugin *p, const CommandLine *cl) {
-    if (!require_export((const void *)p->get_picture_info, "GetPictureInfo", cl->plugin,
+static int command_picture(const Host *h, const CommandLine *cl) {
+    if (!require_export((const void *)h->p->get_picture_info, "GetPictureInfo", cl->plugin,
                         "an image"))
         return EXIT_FAILED;
     const char *file = cl->operands[0];
+    PluginName name;
+    if (!plugin_name(h, file, &name)) return EXIT_FAILED;
     PictureInfoRecord info;
     memset(&info, 0, sizeof info);
-    int32_t code = p->get_picture_info(file, 0, SOURCE_FILE, &info);
+    int32_t code = call_get_picture_info(h, &name, &info);
     if (code != RESULT_OK) return report_result("GetPictureInfo", file, code);
     printf("width %d, height %d, depth %d bits\n", (int)info.width, (int)info.height,
            (int)info.colour_depth);
@@ -676,10 +997,12 @@ done:
     return ok;
 }
 
-static int command_decode(const LoadedPlugin *p, const CommandLine *cl) {
-    if (!require_export((const void *)p->get_picture, "GetPicture", cl->plugin, "an image"))
+static int command_decode(const Host *h, const CommandLine *cl) {
+    if (!require_export((const void *)h->p->get_picture, "GetPicture", cl->plugin, "an image"))
         return EXIT_FAILED;
     const char *file = cl->operands[0];
+    PluginName name;
+    if (!cl->memory && !plugin_name(h, file, &name)) return EXIT_FAILED;
     Bytes image;
     if (cl->memory) {
         if (!read_whole_file(file, &image)) return EXIT_FAILED;
@@ -691,12 +1014,7 @@ static int command_decode(const LoadedPlugin *p, const CommandLine *cl) {
     cancel_watch_start();
     HLOCAL info = nullptr, bits = nullptr;
     ProgressBar bar = progress_start(base_name(file));
-    int32_t code = cl->memory
-                       ? p->get_picture((const char *)image.data(), (LONG_PTR)image.size(),
-                                        SOURCE_MEMORY, &info, &bits, progress_report,
-                                        (LONG_PTR)&bar)
-                       : p->get_picture(file, 0, SOURCE_FILE, &info, &bits, progress_report,
-                                        (LONG_PTR)&bar);
+    int32_t code = call_get_picture(h, &name, cl->memory ? &image : nullptr, &info, &bits, &bar);
     progress_finish(&bar, code);
     if (code != RESULT_OK) {
         if (info || bits) fprintf(stderr, "spihost: warning: GetPicture failed but left a block\n");
@@ -718,6 +1036,7 @@ static int parse_command_line(int argc, char **argv, CommandLine *cl) {
     cl->plugin = nullptr;
     cl->to_dir = nullptr;
     cl->memory = 0;
+    cl->ansi = 0;
     cl->has_offset = 0;
     cl->offset = 0;
     std::vector<const char *> words;
@@ -728,6 +1047,8 @@ static int parse_command_line(int argc, char **argv, CommandLine *cl) {
             return -1;
         } else if (strcmp(a, "--memory") == 0) {
             cl->memory = 1;
+        } else if (strcmp(a, "--ansi") == 0) {
+            cl->ansi = 1;
         } else if (strcmp(a, "--to") == 0) {
             if (++i == argc) return usage_error("--to needs a folder");
             cl->to_dir = argv[i];
@@ -773,7 +1094,8 @@ static int parse_command_line(int argc, char **argv, CommandLine *cl) {
     return 0;
 }
 
-int main(int argc, char **argv) {
+// The whole run, over arguments in UTF-8.
+static int spihost(int argc, char **argv) {
     // Results and progress lines stay in order when both streams are piped.
     setvbuf(stdout, nullptr, _IONBF, 0);
     CommandLine cl;
@@ -782,14 +1104,36 @@ int main(int argc, char **argv) {
 
     LoadedPlugin plugin;
     if (!load_plugin(&plugin, cl.plugin)) return EXIT_FAILED;
+    const char *missing = nullptr;
+    const Host h = {&plugin, !cl.ansi && has_wide_set(&plugin, &missing)};
     int rc = EXIT_FAILED;
-    if (strcmp(cl.command, "info") == 0) rc = command_info(&plugin, &cl);
-    else if (strcmp(cl.command, "probe") == 0) rc = command_probe(&plugin, &cl);
-    else if (strcmp(cl.command, "list") == 0) rc = command_list(&plugin, &cl);
-    else if (strcmp(cl.command, "extract") == 0) rc = command_extract(&plugin, &cl);
-    else if (strcmp(cl.command, "picture") == 0) rc = command_picture(&plugin, &cl);
-    else if (strcmp(cl.command, "decode") == 0) rc = command_decode(&plugin, &cl);
+    if (strcmp(cl.command, "info") == 0) rc = command_info(&h, &cl);
+    else if (strcmp(cl.command, "probe") == 0) rc = command_probe(&h, &cl);
+    else if (strcmp(cl.command, "list") == 0) rc = command_list(&h, &cl);
+    else if (strcmp(cl.command, "extract") == 0) rc = command_extract(&h, &cl);
+    else if (strcmp(cl.command, "picture") == 0) rc = command_picture(&h, &cl);
+    else if (strcmp(cl.command, "decode") == 0) rc = command_decode(&h, &cl);
     fflush(stdout);
     plugin_unload(&plugin);
     return rc;
 }
+
+#ifdef _WIN32
+// The Windows build takes its arguments in UTF-16 (-municode), so that any
+// name typed reaches the plug-in whole, and writes UTF-8 to a console.
+int wmain(int argc, wchar_t **argv) {
+    std::vector<std::string> words;
+    for (int i = 0; i < argc; i++)
+        words.push_back(utf16_to_utf8((const char16_t *)argv[i], wcslen(argv[i])));
+    std::vector<char *> args;
+    for (std::string &w : words) args.push_back(&w[0]);
+    args.push_back(nullptr);
+    UINT console_page = GetConsoleOutputCP();
+    if (console_page) SetConsoleOutputCP(CP_UTF8);
+    int rc = spihost(argc, args.data());
+    if (console_page) SetConsoleOutputCP(console_page);
+    return rc;
+}
+#else
+int main(int argc, char **argv) { return spihost(argc, argv); }
+#endif

@@ -45,14 +45,8 @@ int skip_to(SourceStream *s, uint32_t offset) {
     return 1;
 }
 
-}  // namespace
-
-SPI_EXPORT int32_t WINAPI GetPluginInfo(int32_t infono, char *buf, int32_t buflen) {
-    return plugin_info_copy(PELLIMOR_INFO, infono, buf, buflen);
-}
-
-SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
-    (void)filename;
+// The file name is not looked at: the probe alone decides.
+int32_t bmp16_is_supported(void *probe) {
     SourceStream s;
     uint8_t headers[BMP_HEADERS_SIZE];
     int32_t answer = 0;
@@ -62,8 +56,8 @@ SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
     return answer;
 }
 
-SPI_EXPORT int32_t WINAPI GetPictureInfo(const char *buf, LONG_PTR len, uint32_t flag,
-                                         PictureInfoRecord *info) {
+int32_t bmp16_get_picture_info(HostName buf, LONG_PTR len, uint32_t flag,
+                               PictureInfoRecord *info) {
     SourceStream s;
     uint8_t headers[BMP_HEADERS_SIZE];
     if (source_open(&s, buf, len, flag) && read_bitmap_headers(&s, headers))
@@ -72,20 +66,8 @@ SPI_EXPORT int32_t WINAPI GetPictureInfo(const char *buf, LONG_PTR len, uint32_t
     return s.code;
 }
 
-SPI_EXPORT int32_t WINAPI GetPreview(const char *buf, LONG_PTR len, uint32_t flag, HLOCAL *info,
-                                     HLOCAL *bits, ProgressCallback progress, LONG_PTR user) {
-    (void)buf;
-    (void)len;
-    (void)flag;
-    (void)info;
-    (void)bits;
-    (void)progress;
-    (void)user;
-    return RESULT_NOT_SUPPORTED;
-}
-
-SPI_EXPORT int32_t WINAPI GetPicture(const char *buf, LONG_PTR len, uint32_t flag, HLOCAL *info,
-                                     HLOCAL *bits, ProgressCallback progress, LONG_PTR user) {
+int32_t bmp16_get_picture(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *info, HLOCAL *bits,
+                          ProgressCallback progress, LONG_PTR user) {
     SourceStream s;
     uint8_t headers[BMP_HEADERS_SIZE];
     uint8_t masks[BMP_MASKS_SIZE];
@@ -141,4 +123,56 @@ done:
     if (info_data) block_release(info);
     source_close(&s);
     return s.code;
+}
+
+}  // namespace
+
+SPI_EXPORT int32_t WINAPI GetPluginInfo(int32_t infono, char *buf, int32_t buflen) {
+    return plugin_info_copy(PELLIMOR_INFO, infono, buf, buflen, 0);
+}
+
+SPI_EXPORT int32_t WINAPI GetPluginInfoW(int32_t infono, char16_t *buf, int32_t buflen) {
+    return plugin_info_copy(PELLIMOR_INFO, infono, buf, buflen, 1);
+}
+
+SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
+    (void)filename;
+    return bmp16_is_supported(probe);
+}
+
+SPI_EXPORT int32_t WINAPI IsSupportedW(const char16_t *filename, void *probe) {
+    (void)filename;
+    return bmp16_is_supported(probe);
+}
+
+SPI_EXPORT int32_t WINAPI GetPictureInfo(const char *buf, LONG_PTR len, uint32_t flag,
+                                         PictureInfoRecord *info) {
+    return bmp16_get_picture_info(host_name_narrow(buf), len, flag, info);
+}
+
+SPI_EXPORT int32_t WINAPI GetPictureInfoW(const char16_t *buf, LONG_PTR len, uint32_t flag,
+                                          PictureInfoRecord *info) {
+    return bmp16_get_picture_info(host_name_wide(buf), len, flag, info);
+}
+
+// No preview is offered, whatever the arguments.
+SPI_EXPORT int32_t WINAPI GetPreview(const char *, LONG_PTR, uint32_t, HLOCAL *, HLOCAL *,
+                                     ProgressCallback, LONG_PTR) {
+    return RESULT_NOT_SUPPORTED;
+}
+
+SPI_EXPORT int32_t WINAPI GetPreviewW(const char16_t *, LONG_PTR, uint32_t, HLOCAL *, HLOCAL *,
+                                      ProgressCallback, LONG_PTR) {
+    return RESULT_NOT_SUPPORTED;
+}
+
+SPI_EXPORT int32_t WINAPI GetPicture(const char *buf, LONG_PTR len, uint32_t flag, HLOCAL *info,
+                                     HLOCAL *bits, ProgressCallback progress, LONG_PTR user) {
+    return bmp16_get_picture(host_name_narrow(buf), len, flag, info, bits, progress, user);
+}
+
+SPI_EXPORT int32_t WINAPI GetPictureW(const char16_t *buf, LONG_PTR len, uint32_t flag,
+                                      HLOCAL *info, HLOCAL *bits, ProgressCallback progress,
+                                      LONG_PTR user) {
+    return bmp16_get_picture(host_name_wide(buf), len, flag, info, bits, progress, user);
 }

@@ -1,5 +1,5 @@
-// GetFile: one member out of an archive, into a file in the host's folder or
-// into a block handed to the host.
+// GetFile and GetFileW: one member out of an archive, into a file in the
+// host's folder or into a block handed to the host.
 #include <string.h>
 
 #include "fpk_directory.h"
@@ -45,14 +45,15 @@ int fpk_read_member(SourceStream *s, uint8_t *data, uint32_t size, ProgressCallb
 }
 
 // Writes the member as dest\name, cutting any longer file already there.
-int fpk_write_member(SourceStream *s, const char *dest, const char *name, const uint8_t *data,
+int fpk_write_member(SourceStream *s, HostName dest, const char *name, const uint8_t *data,
                      uint32_t size) {
-    char path[FPK_PATH_MAX + 1];
-    if (!fpk_name_stays_inside(name) || !fpk_output_path(dest, name, path)) {
+    FpkOutputPath path;
+    HostName path_name;
+    if (!fpk_name_stays_inside(name) || !fpk_output_path(dest, name, &path, &path_name)) {
         source_fail(s, RESULT_INTERNAL_ERROR, 0);
         return 0;
     }
-    HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE out = host_name_create_file(path_name, GENERIC_WRITE, 0, OPEN_ALWAYS);
     if (out == INVALID_HANDLE_VALUE) {
         source_fail(s, RESULT_INTERNAL_ERROR, 0);
         return 0;
@@ -65,14 +66,15 @@ int fpk_write_member(SourceStream *s, const char *dest, const char *name, const 
     return ok;
 }
 
-}  // namespace
-
 // With a file source `len` is the member's position, found in the directory
 // read from the file's start; with a memory source the image is the member.
-SPI_EXPORT int32_t WINAPI GetFile(const char *src, LONG_PTR len, char *dest, uint32_t flag,
-                                  ProgressCallback progress, LONG_PTR user) {
+// `dest` is a folder, or with DEST_MEMORY the address of the host's variable.
+int32_t fpk_get_member(HostName src, LONG_PTR len, HostName dest, uint32_t flag,
+                       ProgressCallback progress, LONG_PTR user) {
     uint32_t dest_kind = flag & DEST_KIND_MASK;
     if (dest_kind != DEST_FILE && dest_kind != DEST_MEMORY) return RESULT_INTERNAL_ERROR;
+    // No variable to receive the block: nothing can be delivered.
+    if (dest_kind == DEST_MEMORY && !dest.text) return RESULT_INTERNAL_ERROR;
 
     SourceStream s;
     FpkDirectory dir = {};
@@ -111,7 +113,7 @@ SPI_EXPORT int32_t WINAPI GetFile(const char *src, LONG_PTR len, char *dest, uin
     if (!block_alloc(&s, &handle, (void **)&data, size)) goto done;
     if (!fpk_read_member(&s, data, size, progress, user)) goto done;
     if (dest_kind == DEST_MEMORY) {
-        *(HLOCAL *)dest = handle;
+        *(HLOCAL *)dest.text = handle;
         LocalUnlock(handle);
         handle = nullptr;
         data = nullptr;
@@ -123,4 +125,17 @@ done:
     fpk_directory_release(&dir);
     source_close(&s);
     return s.code;
+}
+
+}  // namespace
+
+SPI_EXPORT int32_t WINAPI GetFile(const char *src, LONG_PTR len, char *dest, uint32_t flag,
+                                  ProgressCallback progress, LONG_PTR user) {
+    return fpk_get_member(host_name_narrow(src), len, host_name_narrow(dest), flag, progress,
+                          user);
+}
+
+SPI_EXPORT int32_t WINAPI GetFileW(const char16_t *src, LONG_PTR len, char16_t *dest,
+                                   uint32_t flag, ProgressCallback progress, LONG_PTR user) {
+    return fpk_get_member(host_name_wide(src), len, host_name_wide(dest), flag, progress, user);
 }

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "source.h"
+
 // Longest output path, without its terminator.
 constexpr uint32_t FPK_PATH_MAX = 259;
 
@@ -12,6 +14,15 @@ constexpr uint32_t FPK_PATH_MAX = 259;
 // (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension).
 int fpk_name_stays_inside(const char *name);
 
-// `dest` + "\" + `name` (just `name` when dest is empty) into `path`, which
-// has room for FPK_PATH_MAX + 1 characters. Returns 0 when it does not fit.
-int fpk_output_path(const char *dest, const char *name, char *path);
+// The output path, in the units of the host's folder name.
+struct FpkOutputPath {
+    union {
+        char narrow[FPK_PATH_MAX + 1];
+        char16_t wide[FPK_PATH_MAX + 1];
+    };
+};
+
+// `dest` + "\" + `name` (just `name` when dest is empty) into `path`, counted
+// in dest's units (bytes, or UTF-16 units for a wide dest). Returns 0 when it
+// does not fit in FPK_PATH_MAX units; `*out` then names nothing.
+int fpk_output_path(HostName dest, const char *name, FpkOutputPath *path, HostName *out);

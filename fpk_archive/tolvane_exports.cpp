@@ -14,15 +14,9 @@ const char *const TOLVANE_INFO[] = {
     nullptr,
 };
 
-}  // namespace
-
-SPI_EXPORT int32_t WINAPI GetPluginInfo(int32_t infono, char *buf, int32_t buflen) {
-    return plugin_info_copy(TOLVANE_INFO, infono, buf, buflen);
-}
-
 // A large archive is judged by the entries that fit in the probe's 2048 bytes.
-SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
-    (void)filename;
+// The file name is not looked at.
+int32_t fpk_is_supported(void *probe) {
     SourceStream s;
     uint8_t start[PROBE_BUFFER_SIZE];
     int supported = 0;
@@ -33,4 +27,24 @@ done:
     // A host handle whose position cannot be put back is a failed probe too.
     if (!source_close(&s)) supported = 0;
     return supported;
+}
+
+}  // namespace
+
+SPI_EXPORT int32_t WINAPI GetPluginInfo(int32_t infono, char *buf, int32_t buflen) {
+    return plugin_info_copy(TOLVANE_INFO, infono, buf, buflen, 0);
+}
+
+SPI_EXPORT int32_t WINAPI GetPluginInfoW(int32_t infono, char16_t *buf, int32_t buflen) {
+    return plugin_info_copy(TOLVANE_INFO, infono, buf, buflen, 1);
+}
+
+SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
+    (void)filename;
+    return fpk_is_supported(probe);
+}
+
+SPI_EXPORT int32_t WINAPI IsSupportedW(const char16_t *filename, void *probe) {
+    (void)filename;
+    return fpk_is_supported(probe);
 }

@@ -286,7 +286,7 @@ void list_archive(Tolvane *t, int from_file) {
     ++t->run->calls;
     if (!t->dir.ok) {
         expect_code(t, what, got, RESULT_UNKNOWN_FORMAT);
-        if (info != UNTOUCHED) contract_fail(t->run, "%s: failed check changed the host's variable", what);
+        if (info != nullptr) contract_fail(t->run, "%s: failed check left the host's variable set", what);
         blocks_back(t, what);
         return;
     }

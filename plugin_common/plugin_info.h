@@ -4,7 +4,9 @@
 #include <stdint.h>
 
 // Copies entry `infono` of the null-terminated `table` into buf (at most
-// buflen - 1 bytes, NUL-padded and terminated) and returns its length there.
+// buflen - 1 units, padded with and followed by zeros) and returns its length
+// there. Units are bytes, or UTF-16 units when `wide` is 1 (GetPluginInfoW).
 // An index outside the table, or a buflen below 1, returns 0 and leaves buf
 // untouched.
-int32_t plugin_info_copy(const char *const *table, int32_t infono, char *buf, int32_t buflen);
+int32_t plugin_info_copy(const char *const *table, int32_t infono, void *buf, int32_t buflen,
+                         int32_t wide);

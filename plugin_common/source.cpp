@@ -51,22 +51,44 @@ int source_read_some(SourceStream *s, void *dest, uint32_t n, uint32_t *got) {
 
 }  // namespace
 
+uint32_t host_name_length(HostName name) {
+    uint32_t n = 0;
+    if (!name.text) return 0;
+    while (host_name_unit(name, n)) ++n;
+    return n;
+}
+
+uint32_t host_name_unit(HostName name, uint32_t i) {
+    if (name.wide) return ((const char16_t *)name.text)[i];
+    return ((const unsigned char *)name.text)[i];
+}
+
+HANDLE host_name_create_file(HostName name, DWORD access, DWORD share, DWORD disposition) {
+    static const char16_t EMPTY[1] = {0};
+    if (name.wide) {
+        const char16_t *text = name.text ? (const char16_t *)name.text : EMPTY;
+        return CreateFileW((LPCWSTR)text, access, share, nullptr, disposition, 0, nullptr);
+    }
+    const char *text = name.text ? (const char *)name.text : "";
+    return CreateFileA(text, access, share, nullptr, disposition, 0, nullptr);
+}
+
 void source_fail(SourceStream *s, int32_t code, uint32_t os_error) {
     s->code = code;
     s->os_error = os_error;
 }
 
-int source_open(SourceStream *s, const char *name_or_image, LONG_PTR offset_or_length,
+int source_open(SourceStream *s, HostName name_or_image, LONG_PTR offset_or_length,
                 uint32_t flag) {
     source_clear(s);
     if ((flag & SOURCE_KIND_MASK) == SOURCE_MEMORY) {
         // A negative length describes no bytes at all.
         uintptr_t length = offset_or_length < 0 ? 0 : (uintptr_t)offset_or_length;
-        source_open_image(s, (const uint8_t *)name_or_image, length);
+        source_open_image(s, (const uint8_t *)name_or_image.text, length);
         return 1;
     }
-    HANDLE file = CreateFileA(name_or_image, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = host_name_create_file(name_or_image, GENERIC_READ, FILE_SHARE_READ,
+                                        OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         source_fail_os(s, RESULT_READ_ERROR);
         return 0;

@@ -11,6 +11,29 @@
 
 #include "spi.h"
 
+// A file or folder name as an export received it: 8-bit text in the host's
+// code page from a plain export, UTF-16 from its wide sibling. Everything
+// after the export is shared; only the calls that open or create a file look
+// at `wide`. For a memory source `text` is the image's address.
+struct HostName {
+    const void *text;
+    int32_t wide;  // 1: char16_t units, 0: 8-bit chars
+};
+
+inline HostName host_name_narrow(const char *text) { return HostName{text, 0}; }
+inline HostName host_name_wide(const char16_t *text) { return HostName{text, 1}; }
+
+// Number of units (bytes or UTF-16 units) before the terminator; a null name
+// is empty.
+uint32_t host_name_length(HostName name);
+
+// Unit `i` of the name, zero-extended.
+uint32_t host_name_unit(HostName name, uint32_t i);
+
+// CreateFileA or CreateFileW as the name is, with no security attributes,
+// flags or template. A null name is opened as an empty one, which fails.
+HANDLE host_name_create_file(HostName name, DWORD access, DWORD share, DWORD disposition);
+
 struct SourceStream {
     int32_t code;          // result code of the failure, RESULT_OK while all is well
     uint32_t os_error;     // GetLastError() taken at that failure, else 0
@@ -31,7 +54,7 @@ void source_fail(SourceStream *s, int32_t code, uint32_t os_error);
 
 // Opens `name_or_image` as the export's `flag` says: a memory image of
 // `offset_or_length` bytes, or a file positioned at byte `offset_or_length`.
-int source_open(SourceStream *s, const char *name_or_image, LONG_PTR offset_or_length,
+int source_open(SourceStream *s, HostName name_or_image, LONG_PTR offset_or_length,
                 uint32_t flag);
 
 // Opens IsSupported's probe: a host handle (read from, then restored to, its

@@ -85,26 +85,44 @@ NativeBlock *winlayer_block(HLOCAL h) {
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
-                   DWORD attributes, HANDLE template_file) {
-    (void)share;
-    (void)security;
-    (void)attributes;
-    (void)template_file;
-    if (winlayer_fault_fires(WINLAYER_CREATE_FILE, nullptr)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+namespace {
+
+// UTF-16 to the UTF-8 the file system takes. An unpaired surrogate names no
+// file: 0, and no name is made up for it.
+int winlayer_utf8_from_utf16(const char16_t *name, std::string *out) {
+    out->clear();
+    for (size_t i = 0; name[i]; ++i) {
+        uint32_t c = name[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            uint32_t low = name[i + 1];
+            if (low < 0xDC00 || low > 0xDFFF) return 0;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return 0;
+        }
+        if (c < 0x80) {
+            out->push_back((char)c);
+        } else if (c < 0x800) {
+            out->push_back((char)(0xC0 | (c >> 6)));
+            out->push_back((char)(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out->push_back((char)(0xE0 | (c >> 12)));
+            out->push_back((char)(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back((char)(0x80 | (c & 0x3F)));
+        } else {
+            out->push_back((char)(0xF0 | (c >> 18)));
+            out->push_back((char)(0x80 | ((c >> 12) & 0x3F)));
+            out->push_back((char)(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back((char)(0x80 | (c & 0x3F)));
+        }
     }
-    if (!name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (strlen(name) >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
-    }
+    return 1;
+}
+
+// What CreateFileA and CreateFileW share once the name is known in UTF-8.
+HANDLE winlayer_open_path(std::string path, DWORD access, DWORD disposition) {
     // Windows takes both separators; POSIX only the forward one.
-    std::string path(name);
     for (char &c : path)
         if (c == '\\') c = '/';
 
@@ -143,6 +161,52 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD
                      ? ERROR_ALREADY_EXISTS
                      : ERROR_SUCCESS);
     return winlayer_handle_from_fd(fd);
+}
+
+// The checks both CreateFile calls make before the name is looked at.
+bool winlayer_create_refused(const void *name, size_t units) {
+    if (winlayer_fault_fires(WINLAYER_CREATE_FILE, nullptr)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return true;
+    }
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return true;
+    }
+    if (units >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
+                   DWORD attributes, HANDLE template_file) {
+    (void)share;
+    (void)security;
+    (void)attributes;
+    (void)template_file;
+    if (winlayer_create_refused(name, name ? strlen(name) : 0)) return INVALID_HANDLE_VALUE;
+    return winlayer_open_path(name, access, disposition);
+}
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
+                   DWORD attributes, HANDLE template_file) {
+    (void)share;
+    (void)security;
+    (void)attributes;
+    (void)template_file;
+    size_t units = 0;
+    while (name && name[units]) ++units;
+    if (winlayer_create_refused(name, units)) return INVALID_HANDLE_VALUE;
+    std::string path;
+    if (!winlayer_utf8_from_utf16(name, &path)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    return winlayer_open_path(path, access, disposition);
 }
 
 BOOL ReadFile(HANDLE file, void *buffer, DWORD count, DWORD *read_count, void *overlapped) {

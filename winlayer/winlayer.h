@@ -27,6 +27,9 @@ typedef uintptr_t ULONG_PTR;
 typedef size_t SIZE_T;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
+// UTF-16, as Windows' WCHAR is: char16_t, never the 32-bit wchar_t of Linux.
+typedef char16_t WCHAR;
+typedef const char16_t *LPCWSTR;
 
 #define WINAPI
 #define TRUE 1
@@ -69,6 +72,7 @@ typedef const char *LPCSTR;
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
+#define ERROR_INVALID_NAME 123u
 #define ERROR_NEGATIVE_SEEK 131u
 #define ERROR_DISCARDED 157u
 #define ERROR_NOT_LOCKED 158u
@@ -76,6 +80,10 @@ typedef const char *LPCSTR;
 #define ERROR_FILENAME_EXCED_RANGE 206u
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
+                   DWORD attributes, HANDLE template_file);
+// The name in UTF-16; it is opened as its UTF-8 form, and a name holding an
+// unpaired surrogate is refused with ERROR_INVALID_NAME.
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
                    DWORD attributes, HANDLE template_file);
 BOOL ReadFile(HANDLE file, void *buffer, DWORD count, DWORD *read, void *overlapped);
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD count, DWORD *written, void *overlapped);

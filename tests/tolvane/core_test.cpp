@@ -13,7 +13,7 @@ namespace {
 
 SourceStream memory_stream(const Bytes &image) {
     SourceStream s;
-    source_open(&s, (const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY);
+    source_open(&s, host_name_narrow((const char *)image.data()), (LONG_PTR)image.size(), SOURCE_MEMORY);
     return s;
 }
 
@@ -140,31 +140,44 @@ TEST(FpkOutput, NamesThatLeaveTheFolder) {
     for (const char *n : outside) EXPECT_EQ(fpk_name_stays_inside(n), 0) << n;
 }
 
-TEST(FpkOutput, PathLimit) {
-    char path[FPK_PATH_MAX + 1];
-    memset(path, 'X', sizeof path);
-    EXPECT_EQ(fpk_output_path("", "name", path), 1);
-    EXPECT_STREQ(path, "name");
-    EXPECT_EQ(fpk_output_path("C:\\OUT", "noname", path), 1);
-    EXPECT_STREQ(path, "C:\\OUT\\noname");
-    EXPECT_EQ(fpk_output_path("d\\", "n", path), 1);
-    EXPECT_STREQ(path, "d\\\\n");
-    for (size_t dest_length = 240; dest_length <= 270; ++dest_length) {
-        std::string dest(dest_length, 'd');
-        for (size_t name_length = 1; name_length <= 15; ++name_length) {
-            std::string name(name_length, 'n');
-            int fits = dest_length + 1 + name_length <= 259;
-            memset(path, 'X', sizeof path);
-            ASSERT_EQ(fpk_output_path(dest.c_str(), name.c_str(), path), fits) << dest_length << " " << name_length;
-            if (fits) {
-                EXPECT_EQ(strlen(path), dest_length + 1 + name_length);
+// The output path in units of either width: a wide folder of CJK characters
+// counts one unit each, as an 8-bit folder of ASCII counts one byte each.
+std::u16string output_path(int wide, const std::u16string &dest, const char *name, int *fits) {
+    std::string narrow(dest.begin(), dest.end());
+    HostName d = wide ? host_name_wide(dest.c_str()) : host_name_narrow(narrow.c_str());
+    FpkOutputPath path;
+    memset(&path, 'X', sizeof path);
+    HostName out;
+    *fits = fpk_output_path(d, name, &path, &out);
+    EXPECT_EQ(out.wide, wide);
+    std::u16string units;
+    for (uint32_t i = 0; *fits && host_name_unit(out, i); ++i) units.push_back((char16_t)host_name_unit(out, i));
+    return units;
+}
+
+TEST(FpkOutput, PathLimitInEitherWidth) {
+    for (int wide = 0; wide < 2; ++wide) {
+        const char16_t letter = wide ? u'\u56FE' : u'd';
+        int fits = 0;
+        EXPECT_EQ(output_path(wide, u"", "name", &fits), u"name");
+        EXPECT_EQ(output_path(wide, u"C:\\OUT", "noname", &fits), u"C:\\OUT\\noname");
+        EXPECT_EQ(output_path(wide, u"d\\", "n", &fits), u"d\\\\n");
+        for (size_t dest_length = 240; dest_length <= 270; ++dest_length) {
+            std::u16string dest(dest_length, letter);
+            for (size_t name_length = 1; name_length <= 15; ++name_length) {
+                std::string name(name_length, 'n');
+                std::u16string path = output_path(wide, dest, name.c_str(), &fits);
+                ASSERT_EQ(fits, dest_length + 1 + name_length <= 259) << dest_length << " " << name_length;
+                if (fits) {
+                    EXPECT_EQ(path, dest + u"\\" + std::u16string(name.begin(), name.end()));
+                }
             }
         }
+        output_path(wide, std::u16string(258, letter), "", &fits);
+        EXPECT_EQ(fits, 1) << "259 with the separator";
+        output_path(wide, std::u16string(259, letter), "", &fits);
+        EXPECT_EQ(fits, 0);
     }
-    std::string dest(258, 'd');
-    EXPECT_EQ(fpk_output_path(dest.c_str(), "", path), 1) << "259 with the separator";
-    dest.push_back('d');
-    EXPECT_EQ(fpk_output_path(dest.c_str(), "", path), 0);
 }
 
 }  // namespace

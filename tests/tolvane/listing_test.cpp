@@ -90,7 +90,7 @@ struct SourceFailure {
     int32_t code;
 };
 
-TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableUntouched) {
+TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableNull) {
     std::string dir = test_scratch_dir();
     std::string path = test_path(dir, "three.fpk");
     test_write_file(path, make_fpk(make_members(3)));
@@ -103,12 +103,14 @@ TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableUntouched) {
     for (const SourceFailure &row : rows) {
         HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
         EXPECT_EQ(tolvane().get_archive_info(path.c_str(), row.len, SOURCE_FILE, &info), row.code) << row.label;
-        EXPECT_EQ(info, (HLOCAL)(uintptr_t)0x5A5A0) << row.label;
+        EXPECT_EQ(info, nullptr) << row.label;
     }
     HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
     EXPECT_EQ(tolvane().get_archive_info(test_path(dir, "missing.fpk").c_str(), 0, SOURCE_FILE, &info),
               RESULT_READ_ERROR);
-    EXPECT_EQ(info, (HLOCAL)(uintptr_t)0x5A5A0);
+    EXPECT_EQ(info, nullptr);
+    // No variable to receive the list: refused, nothing read.
+    EXPECT_EQ(tolvane().get_archive_info(path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
     // Source kinds other than memory name a file.
     EXPECT_EQ(list_archive(path.c_str(), 0, 6).code, RESULT_OK);
     EXPECT_EQ(list_archive(path.c_str(), 0, 0x80 | 0x100).code, RESULT_OK);
@@ -209,12 +211,11 @@ TEST_F(TolvaneTest, ScratchAndListFailuresAndTheHostVariable) {
         WinlayerCall call;
         uint32_t k;
         int32_t code;
-        bool host_null;  // false: the host's variable is untouched
     } rows[] = {
-        {WINLAYER_LOCAL_ALLOC, 1, RESULT_NO_MEMORY, false},   // the scratch directory
-        {WINLAYER_LOCAL_LOCK, 1, RESULT_NO_MEMORY, false},
-        {WINLAYER_LOCAL_ALLOC, 2, RESULT_NO_MEMORY, true},    // the record list
-        {WINLAYER_LOCAL_LOCK, 2, RESULT_MEMORY_ERROR, true},
+        {WINLAYER_LOCAL_ALLOC, 1, RESULT_NO_MEMORY},   // the scratch directory
+        {WINLAYER_LOCAL_LOCK, 1, RESULT_NO_MEMORY},
+        {WINLAYER_LOCAL_ALLOC, 2, RESULT_NO_MEMORY},   // the record list
+        {WINLAYER_LOCAL_LOCK, 2, RESULT_MEMORY_ERROR},
     };
     for (const Row &r : rows) {
         winlayer_reset_calls();
@@ -222,7 +223,7 @@ TEST_F(TolvaneTest, ScratchAndListFailuresAndTheHostVariable) {
         HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
         EXPECT_EQ(tolvane().get_archive_info((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
                   r.code);
-        EXPECT_EQ(info, r.host_null ? nullptr : (HLOCAL)(uintptr_t)0x5A5A0);
+        EXPECT_EQ(info, nullptr);
     }
     winlayer_reset_calls();
 }

@@ -185,10 +185,13 @@ TEST(SpihostArchive, FailuresGiveTheCodeAndANonZeroExit) {
         {"list " + dir + "/no-such-plugin.so " + fpk, 1, "cannot load"},
         {"picture " TOLVANE_PATH " " + fpk, 1, "no GetPictureInfo export"},
     };
-    for (const Case &c : cases) {
-        HostRun r = run(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
-        EXPECT_NE(r.output.find(c.said), std::string::npos) << c.args << "\n" << r.output;
+    // The same through the wide exports and through the 8-bit ones.
+    for (const char *set : {"", " --ansi"}) {
+        for (const Case &c : cases) {
+            HostRun r = run(c.args + set);
+            EXPECT_EQ(r.status, c.status) << c.args << set << "\n" << r.output;
+            EXPECT_NE(r.output.find(c.said), std::string::npos) << c.args << set << "\n" << r.output;
+        }
     }
     // The members before the cut are extracted whole, the cut one not at all.
     for (const char *out : {"/cut/", "/cut_memory/"}) {
@@ -229,6 +232,63 @@ TEST(SpihostArchive, KeepsMembersInsideTheOutputFolder) {
                           "/crafted.fpk sub/in.txt --to " + out + via);
         EXPECT_EQ(sub.status, 0) << sub.output;
         EXPECT_EQ(read_file(out + "/sub/in.txt"), Bytes({'i', 'n', '\n'})) << via;
+    }
+    std::filesystem::remove_all(dir);  // kept when an assertion stops the test
+}
+
+// A path as one shell word.
+static std::string shell_word(const std::string &path) { return "'" + path + "'"; }
+
+// Names beyond ASCII, in folders and files alike, reach the plug-in and the
+// output files whole through either set of exports; a name that is not
+// UTF-8 has no UTF-16 form, so only the 8-bit exports take it.
+TEST(SpihostArchive, UnicodePathsThroughEitherSet) {
+    std::string dir = make_samples();
+    ASSERT_FALSE(dir.empty());
+    std::string folder = dir + "/\u56FE\u50CF \U0001F600 \u00FC";  // 图像 😀 ü
+    std::string fpk = folder + "/\u6863\u6848.fpk";                 // 档案.fpk
+    std::string bmp = folder + "/\u5199\u771F.bmp";                 // 写真.bmp
+    std::filesystem::create_directory(folder);
+    std::filesystem::copy_file(dir + "/sample.fpk", fpk);
+    std::filesystem::copy_file(dir + "/gradient565.bmp", bmp);
+    std::filesystem::copy_file(dir + "/sample.fpk", dir + "/\xFF.fpk");
+    Bytes archive = read_file(fpk);
+    std::vector<Member> members = fpk_members(archive);
+    struct Set {
+        const char *option;
+        const char *exports;  // what info says
+        int takes_non_utf8;
+    } sets[] = {{"", "exports      wide (UTF-16 names)", 0}, {" --ansi", "exports      8-bit (--ansi)", 1}};
+    for (const Set &set : sets) {
+        for (const char *plugin : {TOLVANE_PATH, PELLIMOR_PATH}) {
+            HostRun info = run(std::string("info ") + plugin + set.option);
+            EXPECT_EQ(info.status, 0) << info.output;
+            EXPECT_NE(info.output.find(set.exports), std::string::npos) << info.output;
+        }
+        HostRun list = run(std::string("list ") + TOLVANE_PATH + " " + shell_word(fpk) + set.option);
+        EXPECT_EQ(list.status, 0) << list.output;
+        EXPECT_NE(list.output.find("numbers.txt        229        692"), std::string::npos) << list.output;
+        for (const char *via : {"", " --memory"}) {
+            std::string out = folder + "/\u51FA\u529B \u00FC" + set.option + via;  // 出力 ü
+            HostRun r = run(std::string("extract ") + TOLVANE_PATH + " " + shell_word(fpk) + " --to " +
+                            shell_word(out) + set.option + via);
+            EXPECT_EQ(r.status, 0) << r.output;
+            for (const Member &m : members)
+                EXPECT_EQ(read_file(out + "/" + m.name),
+                          Bytes(archive.begin() + m.offset, archive.begin() + m.offset + m.size))
+                    << out << "/" << m.name;
+        }
+        for (const char *via : {"", " --memory"}) {
+            std::string out = folder + "/\u7D50\u679C" + set.option + via + ".bmp";  // 結果
+            HostRun r = run(std::string("decode ") + PELLIMOR_PATH + " " + shell_word(bmp) + " " +
+                            shell_word(out) + set.option + via);
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_EQ(read_file(out), expected_bmp24(read_file(bmp))) << out;
+        }
+        HostRun bytes = run(std::string("list ") + TOLVANE_PATH + " " + shell_word(dir + "/\xFF.fpk") + set.option);
+        EXPECT_EQ(bytes.status, set.takes_non_utf8 ? 0 : 1) << bytes.output;
+        EXPECT_NE(bytes.output.find(set.takes_non_utf8 ? "4 members" : "is not UTF-8"), std::string::npos)
+            << bytes.output;
     }
     std::filesystem::remove_all(dir);  // kept when an assertion stops the test
 }

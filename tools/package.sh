@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release a user downloads, dist/tolvane-pellimor-VERSION.zip: the
-# four plug-ins in win32/ and win64/, a read-me, the licence and the plug-ins'
-# SHA-256 sums. `./run package` builds the plug-ins and then runs this.
+# four plug-ins in win32/ and win64/, the read-me in English and in Japanese,
+# the licence and the plug-ins' SHA-256 sums. `./run package` builds the
+# plug-ins and then runs this.
 #
 # The zip holds the files in a fixed order with the time of the last commit
 # and fixed permissions, so that two builds of one commit, at any time and in
@@ -25,6 +26,9 @@ mkdir -p "$stage/win32" "$stage/win64"
 for p in "${plugins[@]}"; do cp "dist/$p" "$stage/$p"; done
 # Text files with Windows line ends, as their readers expect.
 sed "s/@VERSION@/$version/g; s/\$/\r/" tools/package/README.txt >"$stage/README.txt"
+# The Japanese one starts with UTF-8's byte-order mark: Notepad then reads it
+# as UTF-8 whatever the system's code page.
+{ printf '\357\273\277'; sed "s/@VERSION@/$version/g; s/\$/\r/" tools/package/README.ja.txt; } >"$stage/README.ja.txt"
 sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
 (cd "$stage" && sha256sum "${plugins[@]}" >SHA256SUMS.txt)
 
@@ -34,7 +38,7 @@ find "$stage" -exec touch -t "$stamp" {} +
 # The zip keeps each file's permissions too: the same whatever the umask.
 find "$stage" -type f -exec chmod 644 {} +
 rm -f "dist/$name.zip"
-(cd "$stage" && zip -X -D -q "$OLDPWD/dist/$name.zip" README.txt LICENSE.txt SHA256SUMS.txt "${plugins[@]}")
+(cd "$stage" && zip -X -D -q "$OLDPWD/dist/$name.zip" README.txt README.ja.txt LICENSE.txt SHA256SUMS.txt "${plugins[@]}")
 
 unzip -l "dist/$name.zip"
 sha256sum "dist/$name.zip"

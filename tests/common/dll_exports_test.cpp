@@ -14,8 +14,9 @@
 
 namespace {
 
-// One row per plug-in: the DLL, the exact names it must export and the exact
-// functions it may import ("dll function"), the same in both forms.
+// One row per plug-in: the DLL, the exact names it must export (the five
+// 8-bit exports and their wide siblings) and the exact functions it may
+// import ("dll function"), the same in both forms.
 struct DllRow {
     const char *plugin;
     const char *path;
@@ -24,18 +25,20 @@ struct DllRow {
 };
 
 const DllRow DLL_ROWS[] = {
-    {"tolvane", SPI_TOLVANE_PATH, {"GetArchiveInfo", "GetFile", "GetFileInfo", "GetPluginInfo", "IsSupported"},
-     {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll GetLastError",
+    {"tolvane", SPI_TOLVANE_PATH, {"GetArchiveInfo", "GetArchiveInfoW", "GetFile", "GetFileInfo", "GetFileInfoW", "GetFileW",
+                                      "GetPluginInfo", "GetPluginInfoW", "IsSupported", "IsSupportedW"},
+     {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll CreateFileW", "kernel32.dll GetLastError",
       "kernel32.dll LocalAlloc", "kernel32.dll LocalFree", "kernel32.dll LocalLock",
       "kernel32.dll LocalUnlock", "kernel32.dll ReadFile", "kernel32.dll SetEndOfFile",
       "kernel32.dll SetFilePointer", "kernel32.dll WriteFile", "msvcrt.dll _stricmp", "msvcrt.dll memcpy",
       "msvcrt.dll memset", "msvcrt.dll strchr", "msvcrt.dll strcmp", "msvcrt.dll strcpy", "msvcrt.dll strlen",
-      "msvcrt.dll strncpy", "msvcrt.dll strspn", "msvcrt.dll toupper"}},
-    {"pellimor", SPI_PELLIMOR_PATH, {"GetPicture", "GetPictureInfo", "GetPluginInfo", "GetPreview", "IsSupported"},
-     {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll GetLastError",
+      "msvcrt.dll strspn", "msvcrt.dll toupper"}},
+    {"pellimor", SPI_PELLIMOR_PATH, {"GetPicture", "GetPictureInfo", "GetPictureInfoW", "GetPictureW", "GetPluginInfo",
+                                        "GetPluginInfoW", "GetPreview", "GetPreviewW", "IsSupported", "IsSupportedW"},
+     {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll CreateFileW", "kernel32.dll GetLastError",
       "kernel32.dll IsProcessorFeaturePresent", "kernel32.dll LocalAlloc", "kernel32.dll LocalFree",
       "kernel32.dll LocalLock", "kernel32.dll LocalUnlock", "kernel32.dll ReadFile", "kernel32.dll SetFilePointer",
-      "msvcrt.dll memcpy", "msvcrt.dll memset", "msvcrt.dll strlen", "msvcrt.dll strncpy"}},
+      "msvcrt.dll memcpy", "msvcrt.dll memset"}},
 };
 
 void PrintTo(const DllRow &row, std::ostream *os) { *os << row.plugin; }
@@ -353,8 +356,10 @@ TEST(DllConvention, TolvaneExportsRemoveTheirArguments) {
     static uint8_t probe[PROBE_BUFFER_SIZE];
     memcpy(probe, archive, sizeof archive);
     char buf[16];
-    HLOCAL list = nullptr, member = nullptr;
+    char16_t wide_buf[16];
+    HLOCAL list = nullptr, member = nullptr, wide_list = nullptr, wide_member = nullptr;
     FileInfoRecord record;
+    FileInfoRecordW wide_record;
     auto u = [](const void *ptr) { return (uint32_t)(uintptr_t)ptr; };
     const StdcallRow rows[] = {
         {"GetPluginInfo", {0, u(buf), sizeof buf}, 4},
@@ -362,6 +367,11 @@ TEST(DllConvention, TolvaneExportsRemoveTheirArguments) {
         {"GetArchiveInfo", {u(archive), sizeof archive, SOURCE_MEMORY, u(&list)}, RESULT_OK},
         {"GetFileInfo", {u(archive), sizeof archive, u("a"), SOURCE_MEMORY, u(&record)}, RESULT_OK},
         {"GetFile", {u(archive), sizeof archive, u(&member), SOURCE_MEMORY | DEST_MEMORY, 0, 0}, RESULT_OK},
+        {"GetPluginInfoW", {0, u(wide_buf), 16}, 4},
+        {"IsSupportedW", {u(u"a.fpk"), u(probe)}, 1},
+        {"GetArchiveInfoW", {u(archive), sizeof archive, SOURCE_MEMORY, u(&wide_list)}, RESULT_OK},
+        {"GetFileInfoW", {u(archive), sizeof archive, u(u"a"), SOURCE_MEMORY, u(&wide_record)}, RESULT_OK},
+        {"GetFileW", {u(archive), sizeof archive, u(&wide_member), SOURCE_MEMORY | DEST_MEMORY, 0, 0}, RESULT_OK},
     };
     for (const StdcallRow &row : rows) {
         void *fn = plugin_symbol(&p, row.name);
@@ -372,6 +382,9 @@ TEST(DllConvention, TolvaneExportsRemoveTheirArguments) {
     }
     EXPECT_EQ(test_take_block(list).size(), 2 * sizeof(FileInfoRecord));
     EXPECT_EQ(test_take_block(member).size(), 30u);
+    EXPECT_EQ(test_take_block(wide_list).size(), 2 * sizeof(FileInfoRecordW));
+    EXPECT_EQ(test_take_block(wide_member).size(), 30u);
+    EXPECT_EQ(wide_record.file_name[0], u'a');
     plugin_unload(&p);
 }
 #endif

@@ -13,7 +13,7 @@
 namespace {
 
 const LoadedPlugin &pellimor() {
-    static LoadedPlugin plugin = test_load_pellimor();
+    static LoadedPlugin plugin = test_this_width(test_load_pellimor());
     return plugin;
 }
 
@@ -492,6 +492,9 @@ TEST(Progress, CancelBeforeAnyRowOrAtTheEnd) {
 
 TEST(Failures, SourcesThatCannotBeRead) {
     EXPECT_EQ(get_picture("no-such-dir/none.bmp", 0, SOURCE_FILE).code, RESULT_READ_ERROR);
+    // A null name is an empty one.
+    EXPECT_EQ(get_picture(nullptr, 0, SOURCE_FILE).code, RESULT_READ_ERROR);
+    EXPECT_EQ(get_picture("", 0, SOURCE_FILE).code, RESULT_READ_ERROR);
     std::string path = test_path(test_scratch_dir(), "p.bmp");
     test_write_file(path, sample_bitmap());
     EXPECT_EQ(get_picture(path.c_str(), -1, SOURCE_FILE).code, RESULT_READ_ERROR);
@@ -499,6 +502,30 @@ TEST(Failures, SourcesThatCannotBeRead) {
     // Any kind other than memory names a file.
     EXPECT_EQ(get_picture(path.c_str(), 0, 6).code, RESULT_OK);
     EXPECT_EQ(get_picture(path.c_str(), 0, 1 | 0xF0).code, RESULT_UNKNOWN_FORMAT);
+}
+
+// A bitmap whose folder and name no 8-bit code page holds: the wide exports
+// describe and decode it; the 8-bit ones, given the code page's lossy form of
+// the name, cannot open it.
+TEST(Failures, NamesNoCodePageHoldsNeedTheWideExports) {
+    LoadedPlugin p = test_load_pellimor();
+    ASSERT_NE(p.get_picture_w, nullptr);
+    std::u16string path = test_path_w(test_unicode_dir(), u"\u5199\u771F.bmp");
+    Bytes file = sample_bitmap();
+    test_write_file_w(path, file);
+    PictureInfoRecord record = {};
+    EXPECT_EQ(p.get_picture_info_w(path.c_str(), 0, SOURCE_FILE, &record), RESULT_OK);
+    EXPECT_EQ(record.width, 5);
+    HLOCAL info = nullptr, bits = nullptr;
+    ASSERT_EQ(p.get_picture_w(path.c_str(), 0, SOURCE_FILE, &info, &bits, nullptr, 0), RESULT_OK);
+    test_take_block(info);
+    EXPECT_EQ(test_take_block(bits), reference_decode(file));
+
+    std::string lossy = test_lossy_name(path);
+    ASSERT_NE(lossy.find('?'), std::string::npos) << "the code page holds the name";
+    EXPECT_EQ(p.get_picture_info(lossy.c_str(), 0, SOURCE_FILE, &record), RESULT_READ_ERROR);
+    EXPECT_EQ(p.get_picture(lossy.c_str(), 0, SOURCE_FILE, &info, &bits, nullptr, 0), RESULT_READ_ERROR);
+    plugin_unload(&p);
 }
 
 // Random damage to valid bitmaps: always a code from the set, never a block

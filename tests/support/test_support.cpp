@@ -1,12 +1,16 @@
 #include "test_support.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
 #include <gtest/gtest.h>
+
+#include "plugin_wide.h"
 
 namespace fs = std::filesystem;
 
@@ -16,6 +20,18 @@ LoadedPlugin test_load_plugin(const char *path) {
     if (!plugin_load(&plugin, path, why, sizeof why))
         ADD_FAILURE() << "cannot load " << path << ": " << why;
     return plugin;
+}
+
+int test_wide() {
+    const char *wide = getenv("SPI_TEST_WIDE");
+    return wide && strcmp(wide, "1") == 0;
+}
+
+LoadedPlugin test_this_width(const LoadedPlugin &plugin) {
+    if (!test_wide()) return plugin;
+    LoadedPlugin facade;
+    if (!plugin_wide_facade(&plugin, &facade)) ADD_FAILURE() << "the plug-in has no wide exports";
+    return facade;
 }
 
 LoadedPlugin test_load_tolvane() { return test_load_plugin(SPI_TOLVANE_PATH); }
@@ -48,6 +64,64 @@ void test_write_file(const std::string &path, const Bytes &bytes) {
         EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
     }
     fclose(f);
+}
+
+std::u16string test_unicode_dir() {
+    fs::path dir = fs::path(test_scratch_dir()) / fs::path(u"\u56FE\u50CF \U0001F600 \u00FC");
+    std::error_code ec;
+    EXPECT_TRUE(fs::create_directory(dir, ec)) << ec.message();
+    return dir.u16string();
+}
+
+std::u16string test_path_w(const std::u16string &dir, const std::u16string &name) {
+    return dir + u"/" + name;
+}
+
+void test_write_file_w(const std::u16string &path, const Bytes &bytes) {
+    HANDLE f = CreateFileW((LPCWSTR)path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot create a file, error " << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(f, bytes.data(), (DWORD)bytes.size(), &written, nullptr));
+    EXPECT_EQ(written, bytes.size());
+    CloseHandle(f);
+}
+
+Bytes test_read_file_w(const std::u16string &path) {
+    Bytes bytes;
+    HANDLE f = CreateFileW((LPCWSTR)path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return bytes;
+    uint8_t chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(f, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    CloseHandle(f);
+    return bytes;
+}
+
+std::vector<std::u16string> test_list_dir_w(const std::u16string &dir) {
+    std::vector<std::u16string> names;
+    std::error_code ec;
+    for (const fs::directory_entry &e : fs::directory_iterator(fs::path(dir), ec))
+        names.push_back(e.path().filename().u16string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string test_lossy_name(const std::u16string &name) {
+#ifdef _WIN32
+    int n = WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)name.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? (size_t)n : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)name.c_str(), -1, &out[0], n, nullptr, nullptr);
+    out.resize(strlen(out.c_str()));
+    return out;
+#else
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] >= 0xD800 && name[i] <= 0xDBFF) ++i;  // one character, two units
+        out.push_back(name[i] < 0x80 ? (char)name[i] : '?');
+    }
+    return out;
+#endif
 }
 
 Bytes test_read_file(const std::string &path) {

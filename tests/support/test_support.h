@@ -17,6 +17,16 @@ LoadedPlugin test_load_tolvane();
 LoadedPlugin test_load_pellimor();
 LoadedPlugin test_load_plugin(const char *path);
 
+// Which exports this run of a behaviour suite drives: 0, the 8-bit ones; 1,
+// their wide siblings. ctest runs each suite twice, the second time (NAME.wide)
+// with SPI_TEST_WIDE=1 in the environment: the same cases and expectations
+// through both export sets.
+int test_wide();
+
+// The plug-in as this run drives it: itself, or the facade that takes the
+// 8-bit signatures to its wide exports (plugin_wide.h).
+LoadedPlugin test_this_width(const LoadedPlugin &plugin);
+
 // A fresh, empty folder for this test program, ending without a separator.
 // Each call gives a new one below the program's own scratch root.
 std::string test_scratch_dir();
@@ -25,6 +35,19 @@ std::string test_scratch_dir();
 std::string test_path(const std::string &dir, const std::string &name);
 
 void test_write_file(const std::string &path, const Bytes &bytes);
+
+// Names no 8-bit code page holds. A fresh folder "图像 😀 ü" below the
+// program's scratch root, as UTF-16; files in it are written and read
+// through CreateFileW, the system's own or the native Win32 layer's.
+std::u16string test_unicode_dir();
+std::u16string test_path_w(const std::u16string &dir, const std::u16string &name);
+void test_write_file_w(const std::u16string &path, const Bytes &bytes);
+Bytes test_read_file_w(const std::u16string &path);
+// The folder's entries, sorted, as UTF-16.
+std::vector<std::u16string> test_list_dir_w(const std::u16string &dir);
+// The 8-bit form the host's code page gives the name: every character it
+// cannot hold becomes '?' (natively every character outside ASCII).
+std::string test_lossy_name(const std::u16string &name);
 // The whole file; an empty vector when it cannot be read (see test_file_exists).
 Bytes test_read_file(const std::string &path);
 bool test_file_exists(const std::string &path);

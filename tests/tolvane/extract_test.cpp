@@ -189,6 +189,13 @@ TEST_F(TolvaneTest, BadDestinationKindIsRefusedBeforeOpening) {
 #endif
     }
     EXPECT_EQ(member, (HLOCAL)(uintptr_t)0x7A7A0);
+    // No variable to receive a member in memory: refused the same way.
+    reset_reads();
+    EXPECT_EQ(tolvane().get_file(a.path.c_str(), a.entries[0].offset, nullptr, DEST_MEMORY, nullptr, 0),
+              RESULT_INTERNAL_ERROR);
+#ifndef _WIN32
+    EXPECT_EQ(winlayer_call_count(WINLAYER_CREATE_FILE), 0u);
+#endif
 }
 
 TEST_F(TolvaneTest, ProgressOf100BytesIn32StepsAndARemainder) {
@@ -449,5 +456,49 @@ TEST_F(TolvaneTest, ShortWriteIsAFailure) {
     winlayer_reset_calls();
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// Names no 8-bit code page holds: the wide exports list, look up and extract
+// an archive whose folder and file name need UTF-16, into such a folder; the
+// 8-bit exports, given the code page's lossy form of the same names, fail
+// with their missing-file codes and write nothing.
+TEST_F(TolvaneTest, NamesNoCodePageHoldsNeedTheWideExports) {
+    LoadedPlugin p = test_load_tolvane();
+    ASSERT_NE(p.get_file_w, nullptr);
+    std::u16string dir = test_unicode_dir();
+    std::u16string archive = test_path_w(dir, u"\u6863\u6848.fpk");
+    Bytes image = make_fpk({{"first.txt", {1, 2, 3}}, {"second.bin", Bytes(40, 7)}});
+    test_write_file_w(archive, image);
+    std::u16string out = test_path_w(dir, u"\u51FA\u529B \U0001F600");
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(out)));
+
+    HLOCAL info = nullptr;
+    ASSERT_EQ(p.get_archive_info_w(archive.c_str(), 0, SOURCE_FILE, &info), RESULT_OK);
+    EXPECT_EQ(test_take_block(info).size(), 3 * sizeof(FileInfoRecordW));
+    FileInfoRecordW r;
+    ASSERT_EQ(p.get_file_info_w(archive.c_str(), 0, u"SECOND.BIN", MATCH_IGNORE_CASE, &r), RESULT_OK);
+    EXPECT_EQ(std::u16string(r.file_name), u"second.bin");
+    ASSERT_EQ(p.get_file_w(archive.c_str(), (LONG_PTR)r.position, &out[0], DEST_FILE, nullptr, 0), RESULT_OK);
+    EXPECT_EQ(test_read_file_w(test_path_w(out, u"second.bin")), Bytes(40, 7));
+
+    std::string lossy_archive = test_lossy_name(archive), lossy_out = test_lossy_name(out);
+    ASSERT_NE(lossy_archive.find('?'), std::string::npos) << "the code page holds the names";
+    std::vector<std::u16string> before = test_list_dir_w(out);
+    EXPECT_EQ(p.get_archive_info(lossy_archive.c_str(), 0, SOURCE_FILE, &info), RESULT_READ_ERROR);
+    FileInfoRecord narrow;
+    EXPECT_EQ(p.get_file_info(lossy_archive.c_str(), 0, "first.txt", 0, &narrow), RESULT_READ_ERROR);
+    EXPECT_EQ(p.get_file(lossy_archive.c_str(), (LONG_PTR)r.position, &lossy_out[0], DEST_FILE, nullptr, 0),
+              RESULT_READ_ERROR);
+    // The archive is found, the folder is not.
+    std::string plain = test_path(test_scratch_dir(), "a.fpk");
+    test_write_file(plain, image);
+    EXPECT_EQ(p.get_file(plain.c_str(), (LONG_PTR)r.position, &lossy_out[0], DEST_FILE, nullptr, 0),
+              RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(test_list_dir_w(out), before);
+    plugin_unload(&p);
+}
 
 }  // namespace

@@ -1,6 +1,7 @@
 // GetArchiveInfo and GetFileInfo.
 #include <string.h>
 
+#include "plugin_wide.h"
 #include "tolvane_suite.h"
 
 namespace {
@@ -19,7 +20,7 @@ void expect_record(const FileInfoRecord &r, uint32_t position, uint32_t size, co
 TEST_F(TolvaneTest, OneMemberGivesTheMemberAndTheTerminator) {
     Listing l = list_memory(make_fpk({{"only.txt", Bytes(7, 1)}}));
     ASSERT_EQ(l.code, RESULT_OK);
-    ASSERT_EQ(l.raw.size(), 2 * sizeof(FileInfoRecord));
+    ASSERT_EQ(l.raw.size(), 2 * plugin_list_record_size(test_wide()));
     ASSERT_EQ(l.records.size(), 1u);
     expect_record(l.records[0], 28, 7, "only.txt");
 }
@@ -40,31 +41,42 @@ TEST_F(TolvaneTest, PositionsFollowFromTheFirstOffsetAndTheSizes) {
     }
 }
 
+// Offsets in each form of each record: the 8-bit and wide records of the
+// 32-bit and 64-bit interface.
+struct RecordLayout {
+    size_t size, position, packed, length, timestamp, path, name, crc;
+};
+
 TEST_F(TolvaneTest, RecordLayoutInTheHandedOverBlock) {
     Bytes image = make_fpk({{"a", Bytes(3, 0)}, {"bcd", Bytes(1, 0)}});
     fpk_set_size(image, 1, 0x01020304);
     Listing l = list_memory(image);
     ASSERT_EQ(l.code, RESULT_OK);
-    const uint8_t *r1 = &l.raw[sizeof(FileInfoRecord)];
 #if UINTPTR_MAX == 0xFFFFFFFFu
-    ASSERT_EQ(sizeof(FileInfoRecord), 428u);
-    const size_t position = 8, packed = 12, size = 16, timestamp = 20, path = 24, name = 224, crc = 424;
+    const RecordLayout narrow = {428, 8, 12, 16, 20, 24, 224, 424}, wide = {828, 8, 12, 16, 20, 24, 424, 824};
 #else
-    ASSERT_EQ(sizeof(FileInfoRecord), 448u);
-    const size_t position = 8, packed = 16, size = 24, timestamp = 32, path = 40, name = 240, crc = 440;
+    const RecordLayout narrow = {448, 8, 16, 24, 32, 40, 240, 440}, wide = {848, 8, 16, 24, 32, 40, 440, 840};
 #endif
+    const RecordLayout &at = test_wide() ? wide : narrow;
+    ASSERT_EQ(plugin_list_record_size(test_wide()), at.size);
+    const uint8_t *r1 = &l.raw[at.size];
     EXPECT_EQ(memcmp(r1, " ", 2), 0);
     const uint8_t expected_position[] = {4 + 48 + 3, 0, 0, 0};
-    EXPECT_EQ(memcmp(r1 + position, expected_position, 4), 0);
+    EXPECT_EQ(memcmp(r1 + at.position, expected_position, 4), 0);
     const uint8_t expected_size[] = {4, 3, 2, 1};
-    EXPECT_EQ(memcmp(r1 + packed, expected_size, 4), 0);
-    EXPECT_EQ(memcmp(r1 + size, expected_size, 4), 0);
+    EXPECT_EQ(memcmp(r1 + at.packed, expected_size, 4), 0);
+    EXPECT_EQ(memcmp(r1 + at.length, expected_size, 4), 0);
     const uint8_t zero[4] = {};
-    EXPECT_EQ(memcmp(r1 + timestamp, zero, 4), 0);
-    EXPECT_EQ(r1[path], 0);
-    EXPECT_EQ(memcmp(r1 + name, "bcd", 4), 0);
-    EXPECT_EQ(memcmp(r1 + crc, zero, 4), 0);
-    EXPECT_EQ(l.raw[2 * sizeof(FileInfoRecord)], 0) << "terminator";
+    EXPECT_EQ(memcmp(r1 + at.timestamp, zero, 4), 0);
+    EXPECT_EQ(memcmp(r1 + at.path, zero, test_wide() ? 2 : 1), 0);
+    if (test_wide()) {
+        const uint8_t name[] = {'b', 0, 'c', 0, 'd', 0, 0, 0};
+        EXPECT_EQ(memcmp(r1 + at.name, name, sizeof name), 0);
+    } else {
+        EXPECT_EQ(memcmp(r1 + at.name, "bcd", 4), 0);
+    }
+    EXPECT_EQ(memcmp(r1 + at.crc, zero, 4), 0);
+    EXPECT_EQ(l.raw[2 * at.size], 0) << "terminator";
 }
 
 TEST_F(TolvaneTest, ArchiveAtAnOffsetOfItsFile) {
@@ -109,6 +121,15 @@ TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableNull) {
     EXPECT_EQ(tolvane().get_archive_info(test_path(dir, "missing.fpk").c_str(), 0, SOURCE_FILE, &info),
               RESULT_READ_ERROR);
     EXPECT_EQ(info, nullptr);
+    // A null name is an empty one: no file of that name.
+    for (const char *name : {(const char *)nullptr, ""}) {
+        info = (HLOCAL)(uintptr_t)0x5A5A0;
+        EXPECT_EQ(tolvane().get_archive_info(name, 0, SOURCE_FILE, &info), RESULT_READ_ERROR);
+        EXPECT_EQ(info, nullptr);
+        FileInfoRecord r;
+        EXPECT_EQ(tolvane().get_file_info(name, 0, "m0", SOURCE_FILE, &r), RESULT_READ_ERROR);
+        EXPECT_EQ(tolvane().get_file_info(path.c_str(), 0, name, SOURCE_FILE, &r), RESULT_READ_ERROR);
+    }
     // No variable to receive the list: refused, nothing read.
     EXPECT_EQ(tolvane().get_archive_info(path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
     // Source kinds other than memory name a file.
@@ -231,7 +252,7 @@ TEST_F(TolvaneTest, ScratchAndListFailuresAndTheHostVariable) {
 // A directory that really holds this many entries passes the check, but its
 // record list would not fit in 32 bits: refused, never wrapped.
 TEST_F(TolvaneTest, RecordListBeyond32BitsIsNoMemory) {
-    const uint32_t count = (uint32_t)(0x100000000ull / sizeof(FileInfoRecord));
+    const uint32_t count = (uint32_t)(0x100000000ull / plugin_list_record_size(test_wide()));
     Bytes image((size_t)count * 24 + 4);
     fpk_set_count(image, count);
     uint32_t offset = (uint32_t)image.size();

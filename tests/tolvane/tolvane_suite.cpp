@@ -4,8 +4,10 @@
 
 #include <algorithm>
 
+#include "plugin_wide.h"
+
 const LoadedPlugin &tolvane() {
-    static const LoadedPlugin plugin = test_load_tolvane();
+    static const LoadedPlugin plugin = test_this_width(test_load_tolvane());
     return plugin;
 }
 
@@ -32,14 +34,14 @@ Listing list_archive(const char *src, LONG_PTR len, uint32_t flag) {
         return out;
     }
     out.raw = test_take_block(info);
-    size_t n = out.raw.size() / sizeof(FileInfoRecord);
-    EXPECT_EQ(out.raw.size() % sizeof(FileInfoRecord), 0u);
+    size_t record_size = plugin_list_record_size(test_wide());
+    size_t n = out.raw.size() / record_size;
+    EXPECT_EQ(out.raw.size() % record_size, 0u);
     EXPECT_GE(n, 2u) << "at least one member and the terminator";
     if (n == 0) return out;
-    EXPECT_EQ(out.raw[(n - 1) * sizeof(FileInfoRecord)], 0) << "terminator";
+    EXPECT_EQ(out.raw[(n - 1) * record_size], 0) << "terminator";
     for (size_t i = 0; i + 1 < n; ++i) {
-        FileInfoRecord r;
-        memcpy(&r, &out.raw[i * sizeof r], sizeof r);
+        FileInfoRecord r = plugin_list_record(out.raw.data(), i, test_wide());
         EXPECT_NE(r.method[0], 0) << "record " << i << " ends the list early";
         out.records.push_back(r);
     }

@@ -1,6 +1,6 @@
 // The .sph files as a 64-bit viewer loads them: x86-64 PE32+ DLLs named
-// NAME.sph, exporting exactly the five plain names and importing only the
-// system's DLLs. Read from the headers of the image the loader mapped.
+// NAME.sph, exporting exactly the five plain names and their wide siblings,
+// and importing only the system's DLLs. Read from the headers of the image the loader mapped.
 #include <ctype.h>
 #include <string.h>
 
@@ -24,9 +24,11 @@ struct SphRow {
 
 const SphRow SPH_ROWS[] = {
     {"tolvane", SPI_TOLVANE_PATH, "tolvane.sph",
-     {"GetArchiveInfo", "GetFile", "GetFileInfo", "GetPluginInfo", "IsSupported"}},
+     {"GetArchiveInfo", "GetArchiveInfoW", "GetFile", "GetFileInfo", "GetFileInfoW", "GetFileW",
+      "GetPluginInfo", "GetPluginInfoW", "IsSupported", "IsSupportedW"}},
     {"pellimor", SPI_PELLIMOR_PATH, "pellimor.sph",
-     {"GetPicture", "GetPictureInfo", "GetPluginInfo", "GetPreview", "IsSupported"}},
+     {"GetPicture", "GetPictureInfo", "GetPictureInfoW", "GetPictureW", "GetPluginInfo",
+      "GetPluginInfoW", "GetPreview", "GetPreviewW", "IsSupported", "IsSupportedW"}},
 };
 
 const std::set<std::string> SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"};
@@ -38,7 +40,7 @@ std::string lower(std::string s) {
 
 class SphImage : public ::testing::TestWithParam<SphRow> {};
 
-TEST_P(SphImage, IsA64BitDllWithTheFivePlainExports) {
+TEST_P(SphImage, IsA64BitDllWithThePlainAndWideExports) {
     const SphRow &row = GetParam();
     std::string path = row.path;
     ASSERT_GE(path.size(), 4u);

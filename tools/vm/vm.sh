@@ -21,7 +21,7 @@ BOOT_LIMIT=180
 MODULES=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci
          netfs fscache 9pnet 9pnet_virtio 9p)
 # What the command sees of this machine's environment.
-PASS_VARS=(PATH HOME LANG TERM WINEPREFIX WINEDEBUG WINEARCH WINEDLLOVERRIDES
+PASS_VARS=(PATH HOME LANG LC_ALL TERM WINEPREFIX WINEDEBUG WINEARCH WINEDLLOVERRIDES
            CTEST_OUTPUT_ON_FAILURE CTEST_PARALLEL_LEVEL)
 
 fail() {

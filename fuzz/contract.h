@@ -22,12 +22,12 @@
 
 struct ContractRun {
     const LoadedPlugin *plugin;  // the exports called: the 8-bit ones or the wide facade
-    int wide;              // plugin is the wide facade
-    std::string scratch;   // an existing, empty folder; emptied again before returning
-    int count_blocks;      // the platform counts live blocks (the native Win32 layer)
-    uint32_t member_cap;   // members and pictures larger than this are not extracted
-    uint64_t calls;        // export calls made so far
-    std::string failure;   // the first broken promise, empty while all hold
+    int wide;                    // plugin is the wide facade
+    std::string scratch;         // an existing, empty folder; emptied again before returning
+    int count_blocks;            // the platform counts live blocks (the native Win32 layer)
+    uint32_t member_cap;         // members and pictures larger than this are not extracted
+    uint64_t calls;              // export calls made so far
+    std::string failure;         // the first broken promise, empty while all hold
 };
 
 // `plugin` is the loaded plug-in when `wide` is 0, its facade from

@@ -269,7 +269,7 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
     for (std::thread &th : threads) th.join();
     for (const std::string &s : trouble) EXPECT_TRUE(s.empty()) << s;
     ::testing::Test::RecordProperty("calls", (int)made.load());
-    printf("concurrency: %d threads made %llu export calls (%zu distinct), all agreeing with one thread\n",
+    printf("concurrency: %d threads made %llu export calls (%zu distinct at each width), all agreeing with one thread\n",
            THREADS, (unsigned long long)made.load(), n_calls);
     plugin_unload(&in.tolvane);
     plugin_unload(&in.pellimor);

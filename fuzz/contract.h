@@ -4,8 +4,11 @@
 // made of the same bytes, and compares each answer with a second, independent
 // reading of the bytes: the result code, the hand-over blocks (size and
 // contents), the host's variables on failure, the progress reports, the
-// extracted files and the count of live blocks. The fuzz targets trap on the
-// first broken promise; the tests report it.
+// extracted files and the count of live blocks. The same checks drive either
+// width of the exports: the 8-bit ones, or the wide ones through the facade of
+// plugin_wide.h, whose names go in as UTF-16 and whose GetArchiveInfo list
+// holds FileInfoRecordW records. The fuzz targets trap on the first broken
+// promise; the tests report it.
 #pragma once
 
 #include <stddef.h>
@@ -18,17 +21,22 @@
 #include "plugin_load.h"
 
 struct ContractRun {
-    const LoadedPlugin *plugin;
-    std::string scratch;   // an existing, empty folder; emptied again before returning
-    int count_blocks;      // the platform counts live blocks (the native Win32 layer)
-    uint32_t member_cap;   // members and pictures larger than this are not extracted
-    uint64_t calls;        // export calls made so far
-    std::string failure;   // the first broken promise, empty while all hold
+    const LoadedPlugin *plugin;  // the exports called: the 8-bit ones or the wide facade
+    int wide;                    // plugin is the wide facade
+    std::string scratch;         // an existing, empty folder; emptied again before returning
+    int count_blocks;            // the platform counts live blocks (the native Win32 layer)
+    uint32_t member_cap;         // members and pictures larger than this are not extracted
+    uint64_t calls;              // export calls made so far
+    std::string failure;         // the first broken promise, empty while all hold
 };
 
-inline ContractRun contract_run(const LoadedPlugin *plugin, const std::string &scratch) {
+// `plugin` is the loaded plug-in when `wide` is 0, its facade from
+// plugin_wide_facade when 1.
+inline ContractRun contract_run(const LoadedPlugin *plugin, const std::string &scratch,
+                                int wide) {
     ContractRun run;
     run.plugin = plugin;
+    run.wide = wide;
     run.scratch = scratch;
 #ifdef _WIN32
     run.count_blocks = 0;
@@ -61,10 +69,12 @@ int64_t contract_live_blocks(const ContractRun *run);
 // The live blocks are back at `live_at_start`; otherwise records the failure.
 int contract_blocks_back(ContractRun *run, int64_t live_at_start, const char *what);
 
-// A GetArchiveInfo block by its meaningful bytes only (method, numbers, the
-// first byte of path, the name), up to the terminator record: the other bytes
-// of each record are left unwritten and may differ from call to call.
-std::string contract_list_text(const std::string &block);
+// A GetArchiveInfo block of FileInfoRecord (wide 0) or FileInfoRecordW
+// (wide 1) records by its meaningful parts only (method, numbers, the first
+// unit of path, the name, units above 0x7E as \uXXXX), up to the terminator
+// record: the other bytes of each record are left unwritten and may differ
+// from call to call.
+std::string contract_list_text(const std::string &block, int wide);
 
 // Progress reports seen by one call, and the report at which to answer stop.
 struct Progress {
@@ -79,7 +89,8 @@ struct Progress {
 extern thread_local Progress *current_progress;
 int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user);
 
-// Records the first broken promise (printf-style); always returns 0.
+// Records the first broken promise (printf-style), saying which width broke
+// it; always returns 0.
 int contract_fail(ContractRun *run, const char *format, ...)
 #if defined(__MINGW32__)
     __attribute__((format(gnu_printf, 2, 3)))  // mingw's C99 printf, as C++ code gets

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "contract.h"
+#include "plugin_wide.h"
 
 namespace fs = std::filesystem;
 
@@ -69,17 +70,39 @@ int64_t contract_live_blocks(const ContractRun *run) {
 #endif
 }
 
-std::string contract_list_text(const std::string &block) {
+std::string contract_list_text(const std::string &block, int wide) {
     std::string s;
-    for (size_t at = 0; at + sizeof(FileInfoRecord) <= block.size(); at += sizeof(FileInfoRecord)) {
-        FileInfoRecord r;
-        memcpy(&r, block.data() + at, sizeof r);
+    size_t step = plugin_list_record_size(wide);
+    for (size_t at = 0; at + step <= block.size(); at += step) {
+        FileInfoRecordW r;  // the wide layout holds either record's fields
+        if (wide) {
+            memcpy(&r, block.data() + at, sizeof r);
+        } else {
+            FileInfoRecord n;
+            memcpy(&n, block.data() + at, sizeof n);
+            memcpy(r.method, n.method, sizeof r.method);
+            r.position = n.position;
+            r.packed_size = n.packed_size;
+            r.size = n.size;
+            r.timestamp = n.timestamp;
+            r.crc = n.crc;
+            for (size_t i = 0; i < sizeof n.file_name; ++i) {
+                r.path[i] = (unsigned char)n.path[i];
+                r.file_name[i] = (unsigned char)n.file_name[i];
+            }
+        }
         if (r.method[0] == '\0') return s + "end";
-        r.file_name[sizeof r.file_name - 1] = '\0';
         s += std::string(r.method, 2) + std::to_string(r.position) + "," +
              std::to_string(r.packed_size) + "," + std::to_string(r.size) + "," +
              std::to_string(r.timestamp) + "," + std::to_string(r.crc) + "," +
-             std::to_string(r.path[0]) + r.file_name + ";";
+             std::to_string(r.path[0]);
+        for (size_t i = 0; i + 1 < sizeof r.file_name / sizeof r.file_name[0] && r.file_name[i]; ++i) {
+            char16_t u = r.file_name[i];
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\u%04X", (unsigned)u);
+            s += u > 0x7E ? std::string(hex) : std::string(1, (char)u);
+        }
+        s += ";";
     }
     return s + "no terminator";
 }
@@ -91,7 +114,7 @@ int contract_fail(ContractRun *run, const char *format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    run->failure = text;
+    run->failure = std::string(run->wide ? "wide exports: " : "8-bit exports: ") + text;
     return 0;
 }
 

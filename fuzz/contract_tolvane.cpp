@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "contract.h"
+#include "plugin_wide.h"
 
 namespace {
 
@@ -90,15 +91,31 @@ RefDirectory ref_directory(View v, uint64_t base, uint32_t limit) {
 }
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+char16_t ascii_lower(char16_t c) { return c >= u'A' && c <= u'Z' ? (char16_t)(c - u'A' + u'a') : c; }
 
-int names_equal(const std::string &stored, const std::string &wanted, int ignore_case) {
+// A stored name (7-bit) against the name the plug-in was given, in its units:
+// bytes from the 8-bit exports, UTF-16 units from the wide ones.
+template <typename Unit>
+int names_equal(const std::string &stored, const std::basic_string<Unit> &wanted, int ignore_case) {
     if (stored.size() != wanted.size()) return 0;
     for (size_t i = 0; i < stored.size(); ++i) {
-        char a = stored[i], b = wanted[i];
+        Unit a = (Unit)(unsigned char)stored[i], b = wanted[i];
         if (ignore_case ? ascii_lower(a) != ascii_lower(b) : a != b) return 0;
     }
     return 1;
 }
+
+// The name GetFileInfo looks up: the 8-bit text, or for the wide exports the
+// UTF-16 it becomes, up to its first 0 unit.
+int sought_name_matches(int wide, const std::string &stored, const std::string &name,
+                        int ignore_case) {
+    if (!wide) return names_equal(stored, name, ignore_case);
+    std::u16string units = plugin_widen(name.c_str());
+    return names_equal(stored, units.substr(0, units.find(u'\0')), ignore_case);
+}
+
+uint32_t name_unit(char c) { return (unsigned char)c; }
+uint32_t name_unit(char16_t c) { return c; }
 
 std::string swap_case(std::string s) {
     for (char &c : s) {
@@ -218,7 +235,10 @@ int expect_code(Tolvane *t, const char *what, int32_t got, int32_t want) {
                          code_name(got), want, code_name(want));
 }
 
-int check_record(Tolvane *t, const char *what, const FileInfoRecord *r, const RefEntry &e) {
+// One member's record of either width; every unit of the name and its
+// terminator is the stored name's byte.
+template <typename Record>
+int check_record(Tolvane *t, const char *what, const Record *r, const RefEntry &e) {
     if (r->method[0] != ' ' || r->method[1] != '\0')
         return contract_fail(t->run, "%s: method is not a single blank", what);
     if (r->position != e.offset || r->packed_size != e.size || r->size != e.size)
@@ -229,9 +249,10 @@ int check_record(Tolvane *t, const char *what, const FileInfoRecord *r, const Re
                              e.offset, e.size);
     if (r->timestamp != 0 || r->crc != 0 || r->path[0] != '\0')
         return contract_fail(t->run, "%s: timestamp, crc or path not cleared", what);
-    if (memcmp(r->file_name, e.name.c_str(), e.name.size() + 1) != 0)
-        return contract_fail(t->run, "%s: file_name is not the stored name \"%s\"", what,
-                             e.name.c_str());
+    for (size_t i = 0; i <= e.name.size(); ++i)
+        if (name_unit(r->file_name[i]) != (unsigned char)e.name.c_str()[i])
+            return contract_fail(t->run, "%s: file_name is not the stored name \"%s\" (unit %zu)",
+                                 what, e.name.c_str(), i);
     return 1;
 }
 
@@ -272,6 +293,19 @@ void probe_handle(Tolvane *t) {
     blocks_back(t, "IsSupported(handle)");
 }
 
+// A whole list of `Record`s: one per directory entry, then the terminator.
+template <typename Record>
+void check_list(Tolvane *t, const char *what, const std::string &block) {
+    Record r;
+    for (size_t i = 0; i < t->dir.entries.size(); ++i) {
+        memcpy(&r, block.data() + i * sizeof r, sizeof r);
+        if (!check_record(t, what, &r, t->dir.entries[i])) return;
+    }
+    memcpy(&r, block.data() + t->dir.entries.size() * sizeof r, sizeof r);
+    if (r.method[0] != '\0')
+        contract_fail(t->run, "%s: the list does not end with a terminator record", what);
+}
+
 void list_archive(Tolvane *t, int from_file) {
     const char *what = from_file ? "GetArchiveInfo(file)" : "GetArchiveInfo(memory)";
     HLOCAL info = UNTOUCHED;
@@ -291,7 +325,7 @@ void list_archive(Tolvane *t, int from_file) {
         return;
     }
     uint64_t records = (uint64_t)t->dir.entries.size() + 1;
-    uint64_t bytes = records * sizeof(FileInfoRecord);
+    uint64_t bytes = records * plugin_list_record_size(t->run->wide);
     if (bytes > 0x7FFFFFFFu) {
         expect_code(t, what, got, RESULT_NO_MEMORY);
         if (info != nullptr) contract_fail(t->run, "%s: host's variable not null", what);
@@ -304,11 +338,8 @@ void list_archive(Tolvane *t, int from_file) {
     }
     std::string block;
     if (contract_take_block(t->run, info, (size_t)bytes, &block, what)) {
-        const FileInfoRecord *r = (const FileInfoRecord *)block.data();
-        for (size_t i = 0; i < t->dir.entries.size(); ++i)
-            if (!check_record(t, what, &r[i], t->dir.entries[i])) break;
-        if (r[t->dir.entries.size()].method[0] != '\0')
-            contract_fail(t->run, "%s: the list does not end with a terminator record", what);
+        if (t->run->wide) check_list<FileInfoRecordW>(t, what, block);
+        else check_list<FileInfoRecord>(t, what, block);
     }
     blocks_back(t, what);
 }
@@ -334,7 +365,7 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
     } else {
         const RefEntry *match = nullptr;
         for (const RefEntry &e : t->dir.entries)
-            if (names_equal(e.name, name, ignore_case)) {
+            if (sought_name_matches(t->run->wide, e.name, name, ignore_case)) {
                 match = &e;
                 break;
             }

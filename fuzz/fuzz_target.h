@@ -1,6 +1,12 @@
 // What both fuzz targets share: the plug-in loaded once as a host loads it,
-// a scratch folder of this process's own for each input, and the trap on a
-// broken promise.
+// with the facade over its wide exports, a scratch folder of this process's
+// own for each input, and the trap on a broken promise.
+//
+// The lowest bit of the input's last byte picks the exports: 0 the 8-bit
+// ones, 1 the wide ones. Nothing is taken off the input: the checks read that
+// byte as before (modulo 23 or 3 for a prefix length, or as data), so the seed
+// corpus means what it did and every prefix goes with either width. An empty
+// input takes the 8-bit exports.
 #pragma once
 
 #include <stdio.h>
@@ -10,9 +16,11 @@
 #include <string>
 
 #include "contract.h"
+#include "plugin_wide.h"
 
 struct FuzzTarget {
     LoadedPlugin plugin;
+    LoadedPlugin wide;  // the facade over plugin's wide exports
     std::string scratch;
     uint64_t calls;  // export calls made, for the replay's summary
 };
@@ -25,6 +33,10 @@ inline void fuzz_target_load(FuzzTarget *t, const char *path, const char *name) 
     char why[512] = "";
     if (!plugin_load(&t->plugin, path, why, sizeof why)) {
         fprintf(stderr, "cannot load %s: %s\n", path, why);
+        exit(2);
+    }
+    if (!plugin_wide_facade(&t->plugin, &t->wide)) {
+        fprintf(stderr, "%s has no wide exports\n", path);
         exit(2);
     }
     const char *tmp = getenv("TMPDIR");
@@ -42,7 +54,8 @@ inline void fuzz_target_run(FuzzTarget *t, void (*check)(ContractRun *, const ui
         fprintf(stderr, "cannot make the scratch folder %s\n", t->scratch.c_str());
         exit(2);
     }
-    ContractRun run = contract_run(&t->plugin, t->scratch);
+    int wide = size > 0 && (data[size - 1] & 1);
+    ContractRun run = contract_run(wide ? &t->wide : &t->plugin, t->scratch, wide);
     check(&run, data, size);
     t->calls += run.calls;
     fuzz_target_remove_scratch(t);

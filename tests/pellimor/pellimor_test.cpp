@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "bmp16_writer.h"
+#include "plugin_wide.h"
 #include "test_support.h"
 
 namespace {
@@ -529,7 +530,8 @@ TEST(Failures, NamesNoCodePageHoldsNeedTheWideExports) {
 }
 
 // Random damage to valid bitmaps: always a code from the set, never a block
-// left behind, and on success exactly the reference's pixels.
+// left behind, and on success exactly the reference's pixels. Odd rounds call
+// the wide exports (through the facade of plugin_wide.h).
 TEST(Failures, MutationSweep) {
 #ifdef _WIN32
     const int rounds = 1000;
@@ -537,6 +539,9 @@ TEST(Failures, MutationSweep) {
     const int rounds = 4000;
 #endif
     const Masks families[] = {MASKS_565, MASKS_555, {0x0101, 0, 0xFFFF0000}};
+    // A loading of this test's own: the plug-in and the facade over its wide exports.
+    LoadedPlugin narrow = test_load_pellimor(), wide;
+    ASSERT_TRUE(plugin_wide_facade(&narrow, &wide));
     uint32_t x = 20260;
     auto next = [&x] {
         x = x * 1103515245u + 12345u;
@@ -557,17 +562,26 @@ TEST(Failures, MutationSweep) {
             memcpy(&fw, &file[18], 4);
             memcpy(&fh, &file[22], 4);
         }
+        const LoadedPlugin &p = round % 2 ? wide : narrow;
+        const char *image = (const char *)file.data();
         PictureInfoRecord record;
-        int32_t info_code = picture_info(file, &record);
+        int32_t info_code = p.get_picture_info(image, (LONG_PTR)file.size(), SOURCE_MEMORY, &record);
         ASSERT_TRUE(info_code == RESULT_OK || info_code == RESULT_UNKNOWN_FORMAT) << round;
-        EXPECT_EQ(probe_buffer(file), info_code == RESULT_OK ? 1 : 0) << round;
+        Bytes probe(PROBE_BUFFER_SIZE, 0);
+        memcpy(probe.data(), file.data(), file.size() < probe.size() ? file.size() : probe.size());
+        EXPECT_EQ(p.is_supported("picture.bmp", probe.data()), info_code == RESULT_OK ? 1 : 0) << round;
         // Keep the pictures small enough to decode thousands of them.
         if ((uint64_t)fw * fh > 1u << 18) continue;
-        Picture pic = decode_memory(file);
-        ASSERT_TRUE(pic.code == RESULT_OK || pic.code == RESULT_UNKNOWN_FORMAT) << round;
-        ASSERT_EQ(pic.code, info_code) << round;
-        if (pic.code == RESULT_OK) {
-            ASSERT_EQ(pic.bits, reference_decode(file)) << round;
+        int64_t live = test_live_blocks();
+        HLOCAL info = nullptr, bits = nullptr;
+        int32_t code = p.get_picture(image, (LONG_PTR)file.size(), SOURCE_MEMORY, &info, &bits, nullptr, 0);
+        ASSERT_TRUE(code == RESULT_OK || code == RESULT_UNKNOWN_FORMAT) << round;
+        ASSERT_EQ(code, info_code) << round;
+        if (code == RESULT_OK) {
+            test_take_block(info);
+            ASSERT_EQ(test_take_block(bits), reference_decode(file)) << round;
         }
+        EXPECT_EQ(test_live_blocks(), live) << round << ": a block was left behind";
     }
+    plugin_unload(&narrow);
 }

@@ -1,8 +1,11 @@
 // Every export of both plug-ins from 8 threads at once: each thread runs the
 // whole list of calls, first each on a different input from its neighbours,
 // then all on the same file together, and every answer (code, blocks, record,
-// output file, progress reports) must be the one a single thread got. Built
-// with ThreadSanitizer by the tsan preset, which also reports any race.
+// output file, progress reports) must be the one a single thread got. Each
+// thread switches between the 8-bit exports and the wide ones (through the
+// facade of plugin_wide.h) from round to round, neighbours on opposite
+// widths. Built with ThreadSanitizer by the tsan preset, which also reports
+// any race.
 #include <stdio.h>
 #include <string.h>
 
@@ -15,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "contract.h"
+#include "plugin_wide.h"
 #include "test_support.h"
 #include "writers.h"
 
@@ -55,6 +59,7 @@ struct Call {
 
 struct Inputs {
     LoadedPlugin tolvane, pellimor;
+    LoadedPlugin tolvane_w, pellimor_w;  // the facades over their wide exports
     std::string dir;
     std::vector<Bytes> archives, bitmaps;
     std::vector<std::string> archive_files, bitmap_files;
@@ -83,8 +88,8 @@ uint32_t entry_offset(const Bytes &b, uint32_t i) {
     return at + 4 <= b.size() ? (uint32_t)b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24 : 0;
 }
 
-std::vector<Call> archive_calls(const Inputs *in, size_t i) {
-    const LoadedPlugin *p = &in->tolvane;
+std::vector<Call> archive_calls(const Inputs *in, size_t i, int wide) {
+    const LoadedPlugin *p = wide ? &in->tolvane_w : &in->tolvane;
     const Bytes *bytes = &in->archives[i];
     const std::string *file = &in->archive_files[i];
     const char *mem = (const char *)bytes->data();
@@ -98,7 +103,7 @@ std::vector<Call> archive_calls(const Inputs *in, size_t i) {
                          HLOCAL info = nullptr;
                          int32_t code = from_file ? p->get_archive_info(file->c_str(), 0, SOURCE_FILE, &info)
                                                   : p->get_archive_info(mem, len, SOURCE_MEMORY, &info);
-                         return code_text(code) + (code == RESULT_OK ? contract_list_text(take(info)) : "");
+                         return code_text(code) + (code == RESULT_OK ? contract_list_text(take(info), wide) : "");
                      }});
         for (const char *name : {"b.bin", "B.BIN", "nothing"})
             for (uint32_t flag : {0u, MATCH_IGNORE_CASE}) {
@@ -136,8 +141,8 @@ std::vector<Call> archive_calls(const Inputs *in, size_t i) {
     return c;
 }
 
-std::vector<Call> bitmap_calls(const Inputs *in, size_t i) {
-    const LoadedPlugin *p = &in->pellimor;
+std::vector<Call> bitmap_calls(const Inputs *in, size_t i, int wide) {
+    const LoadedPlugin *p = wide ? &in->pellimor_w : &in->pellimor;
     const Bytes *bytes = &in->bitmaps[i];
     const std::string *file = &in->bitmap_files[i];
     const char *mem = (const char *)bytes->data();
@@ -178,6 +183,9 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
     in.pellimor = test_load_pellimor();
     ASSERT_NE(in.tolvane.get_file, nullptr);
     ASSERT_NE(in.pellimor.get_picture, nullptr);
+    // The facades before any thread: they keep process-wide pointers.
+    ASSERT_TRUE(plugin_wide_facade(&in.tolvane, &in.tolvane_w));
+    ASSERT_TRUE(plugin_wide_facade(&in.pellimor, &in.pellimor_w));
     in.dir = test_scratch_dir();
     in.archives.push_back(make_fpk({{"first", pattern_bytes(9, 1)}, {"a.txt", pattern_bytes(100, 2)},
                                     {"b.bin", pattern_bytes(40, 3)}}));
@@ -207,16 +215,24 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
         test_write_file(in.bitmap_files.back(), in.bitmaps[i]);
     }
 
-    std::vector<Call> calls;
-    for (size_t i = 0; i < in.archives.size(); ++i)
-        for (Call &c : archive_calls(&in, i)) calls.push_back(c);
-    for (size_t i = 0; i < in.bitmaps.size(); ++i)
-        for (Call &c : bitmap_calls(&in, i)) calls.push_back(c);
+    // The same list of calls through the 8-bit exports and through the wide ones.
+    std::vector<Call> calls_of[2];
+    for (int wide = 0; wide < 2; ++wide) {
+        for (size_t i = 0; i < in.archives.size(); ++i)
+            for (Call &c : archive_calls(&in, i, wide)) calls_of[wide].push_back(c);
+        for (size_t i = 0; i < in.bitmaps.size(); ++i)
+            for (Call &c : bitmap_calls(&in, i, wide)) calls_of[wide].push_back(c);
+    }
+    const size_t n_calls = calls_of[0].size();
 
-    // The answers one thread gets.
+    // The answers one thread gets, which are the same at either width.
     std::vector<std::string> expected;
     Caller alone{test_scratch_dir(), ""};
-    for (Call &c : calls) expected.push_back(c.run(&alone));
+    for (size_t j = 0; j < n_calls; ++j) {
+        expected.push_back(calls_of[0][j].run(&alone));
+        EXPECT_EQ(calls_of[1][j].run(&alone), expected.back())
+            << calls_of[0][j].name << " (call " << j << ") answered differently through the wide exports";
+    }
 
     std::atomic<uint64_t> made{0};
     std::vector<std::string> trouble(THREADS);
@@ -231,14 +247,18 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
                 // Even rounds: each thread starts at its own place in the list,
                 // so neighbours run different inputs. Odd rounds: all threads
                 // go through the list together, on the same files.
-                size_t start = round % 2 == 0 ? (size_t)t * calls.size() / THREADS : 0;
-                for (size_t j = 0; j < calls.size(); ++j) {
-                    size_t at = (start + j) % calls.size();
+                // Thread t takes the wide exports in rounds where t + round is odd.
+                size_t start = round % 2 == 0 ? (size_t)t * n_calls / THREADS : 0;
+                int wide = (t + round) % 2;
+                const std::vector<Call> &calls = calls_of[wide];
+                for (size_t j = 0; j < n_calls; ++j) {
+                    size_t at = (start + j) % n_calls;
                     std::string got = calls[at].run(&caller);
                     ++n;
                     if (got != expected[at] && trouble[t].empty())
-                        trouble[t] = calls[at].name + " (call " + std::to_string(at) +
-                                     ") answered differently in thread " + std::to_string(t);
+                        trouble[t] = calls[at].name + (wide ? " (wide" : " (8-bit") + ", call " +
+                                     std::to_string(at) + ") answered differently in thread " +
+                                     std::to_string(t);
                 }
             }
             if (test_live_blocks() != live && trouble[t].empty())
@@ -249,8 +269,8 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
     for (std::thread &th : threads) th.join();
     for (const std::string &s : trouble) EXPECT_TRUE(s.empty()) << s;
     ::testing::Test::RecordProperty("calls", (int)made.load());
-    printf("concurrency: %d threads made %llu export calls (%zu distinct), all agreeing with one thread\n",
-           THREADS, (unsigned long long)made.load(), calls.size());
+    printf("concurrency: %d threads made %llu export calls (%zu distinct at each width), all agreeing with one thread\n",
+           THREADS, (unsigned long long)made.load(), n_calls);
     plugin_unload(&in.tolvane);
     plugin_unload(&in.pellimor);
 }

@@ -4,7 +4,9 @@
 // the code for that failure, leave no block behind, restore a lent handle and
 // never claim success for a wrong output file. GetFile's reads of a member
 // from a file are also made to come short in turn, as where the file ends
-// inside the member: the call must end there with RESULT_READ_ERROR.
+// inside the member: the call must end there with RESULT_READ_ERROR. The
+// scenarios alternate between the 8-bit exports and the wide ones (through
+// the facade of plugin_wide.h, whose conversions make no counted calls).
 #include <stdio.h>
 #include <string.h>
 #include <ctype.h>
@@ -18,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "contract.h"
+#include "plugin_wide.h"
 #include "test_support.h"
 #include "writers.h"
 
@@ -29,9 +32,11 @@ const WinlayerCall ALL_CALLS[] = {
     WINLAYER_SET_END_OF_FILE, WINLAYER_LOCAL_ALLOC, WINLAYER_LOCAL_LOCK, WINLAYER_CLOSE_HANDLE,
 };
 
-const char *call_name(WinlayerCall c) {
+// The name of a counted call; the layer counts CreateFileA and CreateFileW
+// as one kind.
+const char *call_name(WinlayerCall c, int wide) {
     switch (c) {
-    case WINLAYER_CREATE_FILE: return "CreateFileA";
+    case WINLAYER_CREATE_FILE: return wide ? "CreateFileW" : "CreateFileA";
     case WINLAYER_READ_FILE: return "ReadFile";
     case WINLAYER_WRITE_FILE: return "WriteFile";
     case WINLAYER_SET_FILE_POINTER: return "SetFilePointer";
@@ -70,9 +75,10 @@ enum Shape {
 struct Scenario {
     std::string name;
     Shape shape;
-    int file_source;  // the first CreateFileA opens the input
-    std::function<Outcome()> run;
+    int file_source;  // the first CreateFile opens the input
+    std::function<Outcome(int wide)> run;  // calls the 8-bit exports, or the wide ones
     uint32_t member_reads = 0;  // the last ReadFile calls, which read a member from the file
+    int wide = 0;               // the scenario calls the wide exports
 };
 
 constexpr uint32_t ARCHIVE_OFFSET = 37;
@@ -89,8 +95,8 @@ uint32_t member_read_calls(uint32_t size, int callback) {
 }
 
 struct Fixture {
-    LoadedPlugin tolvane;
-    LoadedPlugin pellimor;
+    LoadedPlugin tolvane, tolvane_w;  // the plug-in and the facade over its wide exports
+    LoadedPlugin pellimor, pellimor_w;
     std::string dir;
     std::string out;             // GetFile's folder
     std::string archive;         // members from the file's start
@@ -109,6 +115,8 @@ Fixture *fixture() {
         Fixture *x = new Fixture;
         x->tolvane = test_load_tolvane();
         x->pellimor = test_load_pellimor();
+        plugin_wide_facade(&x->tolvane, &x->tolvane_w);
+        plugin_wide_facade(&x->pellimor, &x->pellimor_w);
         x->dir = test_scratch_dir();
         x->out = test_path(x->dir, "out");
         x->archive_bytes = make_fpk({{"first.txt", pattern_bytes(7, 1)},
@@ -140,6 +148,9 @@ Fixture *fixture() {
     }();
     return f;
 }
+
+const LoadedPlugin &tolvane(int wide) { return wide ? fixture()->tolvane_w : fixture()->tolvane; }
+const LoadedPlugin &pellimor(int wide) { return wide ? fixture()->pellimor_w : fixture()->pellimor; }
 
 Outcome outcome(int32_t code) { return Outcome{code, 0, 0, {nullptr, nullptr}, "", 0, 1}; }
 
@@ -173,35 +184,35 @@ Outcome written(int32_t code, const std::string &path) {
 std::vector<Scenario> scenarios() {
     std::vector<Scenario> s;
     s.push_back({"tolvane IsSupported(handle)", PROBE, 0,
-                 [] { Fixture *f = fixture(); return outcome(f->tolvane.is_supported("probe.fpk", f->lent)); }});
-    s.push_back({"tolvane GetArchiveInfo(file at offset)", LIST, 1, [] {
+                 [](int wide) { Fixture *f = fixture(); return outcome(tolvane(wide).is_supported("probe.fpk", f->lent)); }});
+    s.push_back({"tolvane GetArchiveInfo(file at offset)", LIST, 1, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL info = UNTOUCHED;
-                     int32_t code = f->tolvane.get_archive_info(f->offset_archive.c_str(),
+                     int32_t code = tolvane(wide).get_archive_info(f->offset_archive.c_str(),
                                                                 ARCHIVE_OFFSET, SOURCE_FILE, &info);
                      return listed(code, info);
                  }});
-    s.push_back({"tolvane GetArchiveInfo(file, 5000 members)", LIST, 1, [] {
+    s.push_back({"tolvane GetArchiveInfo(file, 5000 members)", LIST, 1, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL info = UNTOUCHED;
-                     int32_t code = f->tolvane.get_archive_info(f->big_archive.c_str(), 0,
+                     int32_t code = tolvane(wide).get_archive_info(f->big_archive.c_str(), 0,
                                                                 SOURCE_FILE, &info);
                      return listed(code, info);
                  }});
-    s.push_back({"tolvane GetArchiveInfo(memory)", LIST, 0, [] {
+    s.push_back({"tolvane GetArchiveInfo(memory)", LIST, 0, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL info = UNTOUCHED;
-                     int32_t code = f->tolvane.get_archive_info(
+                     int32_t code = tolvane(wide).get_archive_info(
                          (const char *)f->archive_bytes.data(), (LONG_PTR)f->archive_bytes.size(),
                          SOURCE_MEMORY, &info);
                      return listed(code, info);
                  }});
-    s.push_back({"tolvane GetFileInfo(file at offset, ignoring case)", FIND, 1, [] {
+    s.push_back({"tolvane GetFileInfo(file at offset, ignoring case)", FIND, 1, [](int wide) {
                      Fixture *f = fixture();
                      FileInfoRecord r;
                      memset(&r, 0xA5, sizeof r);
                      FileInfoRecord before = r;
-                     Outcome o = outcome(f->tolvane.get_file_info(
+                     Outcome o = outcome(tolvane(wide).get_file_info(
                          f->offset_archive.c_str(), ARCHIVE_OFFSET, "SECOND.BIN",
                          SOURCE_FILE | MATCH_IGNORE_CASE, &r));
                      o.host_untouched = memcmp(&r, &before, sizeof r) == 0;
@@ -210,51 +221,53 @@ std::vector<Scenario> scenarios() {
                  }});
     for (int callback = 0; callback < 2; ++callback) {
         const char *with = callback ? ", callback)" : ")";
-        s.push_back({std::string("tolvane GetFile(file to memory") + with, MEMBER_MEMORY, 1,
-                     [callback] {
-                         Fixture *f = fixture();
-                         HLOCAL block = UNTOUCHED;
-                         int32_t code = f->tolvane.get_file(
-                             f->archive.c_str(), f->member_position, (char *)&block,
-                             SOURCE_FILE | DEST_MEMORY, callback ? go_on : nullptr, 0);
-                         return delivered(code, block);
-                     },
-                     member_read_calls(MEMBER_SIZE, callback)});
+        // The folder first: these land on odd places, so the output file is
+        // made with CreateFileW.
         s.push_back({std::string("tolvane GetFile(file to folder") + with, MEMBER_FOLDER, 1,
-                     [callback] {
+                     [callback](int wide) {
                          Fixture *f = fixture();
                          std::string dest = f->out;
-                         int32_t code = f->tolvane.get_file(
+                         int32_t code = tolvane(wide).get_file(
                              f->archive.c_str(), f->member_position, &dest[0],
                              SOURCE_FILE | DEST_FILE, callback ? go_on : nullptr, 0);
                          return written(code, test_path(f->out, "second.bin"));
                      },
                      member_read_calls(MEMBER_SIZE, callback)});
+        s.push_back({std::string("tolvane GetFile(file to memory") + with, MEMBER_MEMORY, 1,
+                     [callback](int wide) {
+                         Fixture *f = fixture();
+                         HLOCAL block = UNTOUCHED;
+                         int32_t code = tolvane(wide).get_file(
+                             f->archive.c_str(), f->member_position, (char *)&block,
+                             SOURCE_FILE | DEST_MEMORY, callback ? go_on : nullptr, 0);
+                         return delivered(code, block);
+                     },
+                     member_read_calls(MEMBER_SIZE, callback)});
     }
-    s.push_back({"tolvane GetFile(memory to memory, callback)", MEMBER_MEMORY, 0, [] {
+    s.push_back({"tolvane GetFile(memory to memory, callback)", MEMBER_MEMORY, 0, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL block = UNTOUCHED;
-                     int32_t code = f->tolvane.get_file(
+                     int32_t code = tolvane(wide).get_file(
                          (const char *)f->archive_bytes.data(), (LONG_PTR)f->archive_bytes.size(),
                          (char *)&block, SOURCE_MEMORY | DEST_MEMORY, go_on, 0);
                      return delivered(code, block);
                  }});
-    s.push_back({"tolvane GetFile(memory to folder, callback)", MEMBER_FOLDER, 0, [] {
+    s.push_back({"tolvane GetFile(memory to folder, callback)", MEMBER_FOLDER, 0, [](int wide) {
                      Fixture *f = fixture();
                      std::string dest = f->out;
-                     int32_t code = f->tolvane.get_file(
+                     int32_t code = tolvane(wide).get_file(
                          (const char *)f->archive_bytes.data(), (LONG_PTR)f->archive_bytes.size(),
                          &dest[0], SOURCE_MEMORY | DEST_FILE, go_on, 0);
                      return written(code, test_path(f->out, "noname"));
                  }});
     s.push_back({"pellimor IsSupported(handle)", PROBE, 0,
-                 [] { Fixture *f = fixture(); return outcome(f->pellimor.is_supported("probe.bmp", f->lent)); }});
-    s.push_back({"pellimor GetPictureInfo(file at offset)", PICTURE_INFO, 1, [] {
+                 [](int wide) { Fixture *f = fixture(); return outcome(pellimor(wide).is_supported("probe.bmp", f->lent)); }});
+    s.push_back({"pellimor GetPictureInfo(file at offset)", PICTURE_INFO, 1, [](int wide) {
                      Fixture *f = fixture();
                      PictureInfoRecord r;
                      memset(&r, 0xA5, sizeof r);
                      PictureInfoRecord before = r;
-                     Outcome o = outcome(f->pellimor.get_picture_info(f->bitmap.c_str(),
+                     Outcome o = outcome(pellimor(wide).get_picture_info(f->bitmap.c_str(),
                                                                       BITMAP_OFFSET, SOURCE_FILE, &r));
                      o.host_untouched = memcmp(&r, &before, sizeof r) == 0;
                      o.content.assign((const char *)&r, sizeof r);
@@ -266,13 +279,13 @@ std::vector<Scenario> scenarios() {
             std::string name = std::string("pellimor GetPicture(") +
                                (from_file ? "file at offset" : "memory") +
                                (callback ? ", callback)" : ")");
-            s.push_back({name, PICTURE, from_file, [from_file, callback] {
+            s.push_back({name, PICTURE, from_file, [from_file, callback](int wide) {
                              Fixture *f = fixture();
                              HLOCAL info = UNTOUCHED, bits = UNTOUCHED;
                              const char *src = from_file ? f->bitmap.c_str()
                                                          : (const char *)f->bitmap_bytes.data();
                              LONG_PTR len = from_file ? BITMAP_OFFSET : (LONG_PTR)f->bitmap_bytes.size();
-                             Outcome o = outcome(f->pellimor.get_picture(
+                             Outcome o = outcome(pellimor(wide).get_picture(
                                  src, len, from_file ? SOURCE_FILE : SOURCE_MEMORY, &info, &bits,
                                  callback ? go_on : nullptr, 0));
                              o.host_null = info == nullptr && bits == nullptr;
@@ -281,6 +294,11 @@ std::vector<Scenario> scenarios() {
                              return o;
                          }});
         }
+    // Even scenarios call the 8-bit exports, odd ones the wide exports.
+    for (size_t i = 0; i < s.size(); ++i) {
+        s[i].wide = (int)(i % 2);
+        s[i].name += s[i].wide ? ", wide" : ", 8-bit";
+    }
     return s;
 }
 
@@ -306,7 +324,7 @@ void after_call(const Scenario &sc, Outcome *o) {
         SIZE_T n = LocalSize(b);
         void *p = LocalLock(b);
         std::string bytes = p ? std::string((const char *)p, n) : std::string();
-        o->content += sc.shape == LIST ? contract_list_text(bytes) : bytes;
+        o->content += sc.shape == LIST ? contract_list_text(bytes, sc.wide) : bytes;
         LocalUnlock(b);
         LocalFree(b);
     }
@@ -322,7 +340,7 @@ Outcome call_once(const Scenario &sc, WinlayerCall call, uint32_t k, WinlayerFau
     before_call(sc);
     winlayer_reset_calls();
     winlayer_inject(call, k, fault);
-    Outcome o = sc.run();
+    Outcome o = sc.run(sc.wide);
     for (WinlayerCall c : ALL_CALLS) counts[c] = winlayer_call_count(c);
     winlayer_reset_calls();
     after_call(sc, &o);
@@ -383,7 +401,7 @@ TEST_P(FaultSweep, EveryCallFailsInTurn) {
                 // Only the member's reads: a short directory read yields zeros,
                 // which the directory check judges.
                 if (short_read && k + sc.member_reads <= clean[call]) continue;
-                SCOPED_TRACE(sc.name + ": " + call_name(call) + " #" + std::to_string(k) +
+                SCOPED_TRACE(sc.name + ": " + call_name(call, sc.wide) + " #" + std::to_string(k) +
                              (fault != WINLAYER_FAULT_SHORT ? " failing"
                               : short_read                  ? " reading short"
                                                             : " writing short"));
@@ -426,7 +444,7 @@ TEST_P(FaultSweep, EveryCallFailsInTurn) {
         }
         if (clean[call]) {
             if (!summary.empty()) summary += ", ";
-            summary += std::string(call_name(call)) + " " + std::to_string(clean[call]);
+            summary += std::string(call_name(call, sc.wide)) + " " + std::to_string(clean[call]);
         }
     }
     ::testing::Test::RecordProperty("injection_points", (int)points);

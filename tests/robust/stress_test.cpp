@@ -3,7 +3,9 @@
 // from memory and from files. Each answer is checked by the same contract the
 // fuzz targets use: codes from the interface's set and the due one, blocks of
 // the documented size and contents that LocalFree releases, nothing left
-// behind. In the Windows builds this runs the .spi/.sph files under Wine.
+// behind. The inputs alternate between the 8-bit exports and the wide ones
+// (through the facade of plugin_wide.h). In the Windows builds this runs the
+// .spi/.sph files under Wine.
 #include <stdio.h>
 
 #include <string>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "contract.h"
+#include "plugin_wide.h"
 #include "test_support.h"
 #include "writers.h"
 
@@ -101,15 +104,18 @@ std::vector<Bytes> bitmap_seeds() {
     return s;
 }
 
+// Input i goes to the 8-bit exports when i is even, to the wide ones when odd.
 void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
            void (*check)(ContractRun *, const uint8_t *, size_t), const char *name) {
+    LoadedPlugin wide;
+    ASSERT_TRUE(plugin_wide_facade(&plugin, &wide));
     std::string scratch = test_scratch_dir();
     Random r{SWEEP_SEED};
     uint64_t calls = 0;
     int failures = 0;
     for (int i = 0; i < SWEEP_INPUTS && failures < 10; ++i) {
         Bytes input = mutate(seeds[r.below((uint32_t)seeds.size())], &r);
-        ContractRun run = contract_run(&plugin, scratch);
+        ContractRun run = contract_run(i % 2 ? &wide : &plugin, scratch, i % 2);
         check(&run, input.data(), input.size());
         calls += run.calls;
         if (!run.failure.empty()) {
@@ -131,10 +137,12 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
 
 // Every width up to 70 (the vector paths and their tails, the in-place
 // widths 5, 9, 13, 17 ...) under masks inside and outside 16 bits, checked
-// pixel by pixel against the contract's reference decoder.
+// pixel by pixel against the contract's reference decoder, the bitmaps
+// alternating between the 8-bit exports and the wide ones.
 TEST(ShapeSweep, Pellimor) {
-    LoadedPlugin p = test_load_pellimor();
+    LoadedPlugin p = test_load_pellimor(), wide;
     ASSERT_NE(p.get_picture, nullptr);
+    ASSERT_TRUE(plugin_wide_facade(&p, &wide));
     std::string scratch = test_scratch_dir();
     const uint32_t masks[][3] = {{0xF800, 0x07E0, 0x001F}, {0x7C00, 0x03E0, 0x001F},
                                  {0x0F00, 0x00F0, 0x000F}, {0x0101, 0, 0x8001},
@@ -146,7 +154,7 @@ TEST(ShapeSweep, Pellimor) {
             const uint32_t *m = masks[(w + h) % 6];
             Bmp16Shape shape{w, h, m[0], m[1], m[2], (w % 7 == 0) ? 70u : 66u, (uint32_t)(w * 3 + h)};
             Bytes input = make_bmp16(shape);
-            ContractRun run = contract_run(&p, scratch);
+            ContractRun run = contract_run(inputs % 2 ? &wide : &p, scratch, inputs % 2);
             pellimor_contract(&run, input.data(), input.size());
             calls += run.calls;
             ++inputs;

@@ -4,4 +4,4 @@
 
 #define PELLIMOR_COMPANY "Pellimor developers"
 #define PELLIMOR_COPYRIGHT "Copyright (C) 2026 " PELLIMOR_COMPANY
-#define PELLIMOR_DESCRIPTION "HiColor(64k Color) BMP to DIB filter ver0.02  " PELLIMOR_COPYRIGHT
+#define PELLIMOR_DESCRIPTION "HiColor(64k Color) BMP to DIB filter ver0.01  " PELLIMOR_COPYRIGHT

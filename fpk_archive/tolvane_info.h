@@ -4,4 +4,4 @@
 
 #define TOLVANE_COMPANY "Tolvane developers"
 #define TOLVANE_COPYRIGHT "Copyright (C) 2026 " TOLVANE_COMPANY
-#define TOLVANE_DESCRIPTION "Tolvane - FPK extract library ver0.02  " TOLVANE_COPYRIGHT
+#define TOLVANE_DESCRIPTION "Tolvane - FPK extract library ver0.01  " TOLVANE_COPYRIGHT

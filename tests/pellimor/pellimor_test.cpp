@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PluginInfo, DescriptionCarriesTheMakersNotice) {
     char buf[300];
     int32_t n = pellimor().get_plugin_info(1, buf, sizeof buf);
-    const std::string version = "HiColor(64k Color) BMP to DIB filter ver0.02  ";
+    const std::string version = "HiColor(64k Color) BMP to DIB filter ver0.01  ";
     ASSERT_GT(n, (int32_t)version.size());
     EXPECT_EQ(std::string(buf).substr(0, version.size()), version);
     EXPECT_NE(buf[version.size()], ' ');

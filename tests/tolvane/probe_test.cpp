@@ -13,7 +13,7 @@
 
 namespace {
 
-const char DESCRIPTION[] = "Tolvane - FPK extract library ver0.02  ";
+const char DESCRIPTION[] = "Tolvane - FPK extract library ver0.01  ";
 
 struct InfoCase {
     int32_t infono;

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,9 @@ LoadedPlugin test_load_plugin(const char *path);
 // through both export sets.
 int test_wide();
 
-// The plug-in as this run drives it: itself, or the facade that takes the
+// The plug-in's exports by width: [0] itself, [1] the facade that takes the
 // 8-bit signatures to its wide exports (plugin_wide.h).
-LoadedPlugin test_this_width(const LoadedPlugin &plugin);
+std::array<LoadedPlugin, 2> test_both_widths(const LoadedPlugin &plugin);
 
 // A fresh, empty folder for this test program, ending without a separator.
 // Each call gives a new one below the program's own scratch root.

@@ -1,14 +1,12 @@
 // Every truncation of valid archives and a sweep of mutants: each call returns
 // a code from the interface's set, and what succeeds agrees with an
 // independent reading of the bytes. The cases alternate between the 8-bit
-// exports and the wide ones (through the facade of plugin_wide.h).
+// exports and the wide ones.
 #include <stdio.h>
 #include <string.h>
 
-#include <algorithm>
 #include <random>
 
-#include "plugin_wide.h"
 #include "tolvane_suite.h"
 
 namespace {
@@ -19,82 +17,33 @@ constexpr int MUTANTS = 300;  // each Wine call is slower; the sweep stays short
 constexpr int MUTANTS = 3000;
 #endif
 
-// The exports of one width: the 8-bit ones (0) or the facade over the wide
-// ones (1), from a loading of the plug-in of this file's own.
-const LoadedPlugin &exports(int wide) {
-    static LoadedPlugin both[2];
-    static int made = [] {
-        both[0] = test_load_tolvane();
-        return plugin_wide_facade(&both[0], &both[1]);
-    }();
-    EXPECT_TRUE(made);
-    return both[wide];
-}
-
-// GetArchiveInfo at either width: the code, and on success the records
-// (narrowed, without the terminator) of a block of exactly the due size.
-int32_t list_at(int wide, const char *src, LONG_PTR len, uint32_t flag,
-                std::vector<FileInfoRecord> *records) {
-    HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-    int32_t code = exports(wide).get_archive_info(src, len, flag, &info);
-    records->clear();
-    if (code != RESULT_OK) {
-        EXPECT_EQ(info, nullptr);
-        return code;
-    }
-    Bytes raw = test_take_block(info);
-    size_t step = plugin_list_record_size(wide), n = raw.size() / step;
-    EXPECT_EQ(raw.size() % step, 0u);
-    for (size_t i = 0; i < n && raw[i * step] != 0; ++i)
-        records->push_back(plugin_list_record(raw.data(), i, wide));
-    EXPECT_EQ(records->size() + 1, n) << "one terminator, at the end";
-    return code;
-}
-
-// GetFile from a file to memory at either width; on success *out holds the member.
-int32_t get_at(int wide, const char *src, LONG_PTR len, Bytes *out) {
-    HLOCAL member = (HLOCAL)(uintptr_t)0x7A7A0;
-    int32_t code = exports(wide).get_file(src, len, (char *)&member, SOURCE_FILE | DEST_MEMORY,
-                                          nullptr, 0);
-    out->clear();
-    if (code == RESULT_OK) *out = test_take_block(member);
-    else EXPECT_EQ(member, (HLOCAL)(uintptr_t)0x7A7A0) << "the host's variable changed on failure";
-    return code;
-}
-
 // Checks every export at one width against the reference on one image, from
 // memory and (when `path` is given) from a file holding the same bytes.
 void check_image(int wide, const Bytes &image, const std::string &path, const std::string &what,
                  int *valid_count) {
-    const LoadedPlugin &p = exports(wide);
     std::string label = what + (wide ? ", wide" : ", 8-bit");
     std::vector<FpkListed> ref;
     bool valid = fpk_reference_read(image, 0, UINT64_MAX, &ref);
     *valid_count += valid;
     std::vector<FpkListed> probe_ref;
     bool probe_valid = fpk_reference_read(image, 0, TEST_PROBE_ENTRIES, &probe_ref);
-    Bytes start(PROBE_BUFFER_SIZE, 0);
-    std::copy(image.begin(), image.begin() + std::min(image.size(), start.size()), start.begin());
-    ASSERT_EQ(p.is_supported("archive.fpk", start.data()), probe_valid ? 1 : 0) << label;
+    ASSERT_EQ(probe_buffer(image, wide), probe_valid ? 1 : 0) << label;
 
-    // A copy of exactly the image's length, so that reads past it are caught.
-    std::vector<char> copy(image.begin(), image.end());
-    std::vector<FileInfoRecord> records;
-    int32_t listed = list_at(wide, copy.data(), (LONG_PTR)copy.size(), SOURCE_MEMORY, &records);
-    ASSERT_TRUE(test_code_in_set(listed)) << label << " code " << listed;
-    ASSERT_EQ(listed, valid ? RESULT_OK : RESULT_UNKNOWN_FORMAT) << label;
+    Listing l = list_memory(image, wide);
+    ASSERT_TRUE(test_code_in_set(l.code)) << label << " code " << l.code;
+    ASSERT_EQ(l.code, valid ? RESULT_OK : RESULT_UNKNOWN_FORMAT) << label;
     if (valid) {
-        ASSERT_EQ(records.size(), ref.size()) << label;
+        ASSERT_EQ(l.records.size(), ref.size()) << label;
         for (size_t i = 0; i < ref.size(); ++i) {
-            ASSERT_EQ(records[i].position, ref[i].offset) << label;
-            ASSERT_EQ(records[i].size, ref[i].size) << label;
-            ASSERT_STREQ(records[i].file_name, ref[i].name.c_str()) << label;
+            ASSERT_EQ(l.records[i].position, ref[i].offset) << label;
+            ASSERT_EQ(l.records[i].size, ref[i].size) << label;
+            ASSERT_STREQ(l.records[i].file_name, ref[i].name.c_str()) << label;
         }
     }
     const char *sought = valid ? ref.back().name.c_str() : "m1";
     FileInfoRecord r;
     memset(&r, 0xCC, sizeof r);
-    int32_t code = p.get_file_info((const char *)image.data(), (LONG_PTR)image.size(), sought,
+    int32_t code = tolvane_at(wide).get_file_info((const char *)image.data(), (LONG_PTR)image.size(), sought,
                                    SOURCE_MEMORY, &r);
     ASSERT_TRUE(test_code_in_set(code)) << label;
     if (valid) {
@@ -109,12 +58,12 @@ void check_image(int wide, const Bytes &image, const std::string &path, const st
     // A fresh file each time: rewriting one in place makes the file system flush it.
     remove(path.c_str());
     test_write_file(path, image);
-    ASSERT_EQ(list_at(wide, path.c_str(), 0, SOURCE_FILE, &records), listed) << label;
+    ASSERT_EQ(list_archive(path.c_str(), 0, SOURCE_FILE, wide).code, l.code) << label;
     // Extract the first and the last listed member; small sizes only, the
     // mutants may claim up to 2 GiB.
     if (!valid) {
         Bytes got;
-        ASSERT_EQ(get_at(wide, path.c_str(), 28 + 24, &got), RESULT_UNKNOWN_FORMAT) << label;
+        ASSERT_EQ(get_to_memory(path.c_str(), 28 + 24, SOURCE_FILE, &got, nullptr, 0, wide), RESULT_UNKNOWN_FORMAT) << label;
         return;
     }
     for (const FpkListed *e : {&ref.front(), &ref.back()}) {
@@ -125,7 +74,7 @@ void check_image(int wide, const Bytes &image, const std::string &path, const st
         while (ref[first].offset != e->offset) ++first;
         bool held = (uint64_t)e->offset + ref[first].size <= image.size();
         Bytes got;
-        code = get_at(wide, path.c_str(), (LONG_PTR)e->offset, &got);
+        code = get_to_memory(path.c_str(), (LONG_PTR)e->offset, SOURCE_FILE, &got, nullptr, 0, wide);
         ASSERT_EQ(code, held ? RESULT_OK : RESULT_READ_ERROR) << label;
         if (held) {
             ASSERT_EQ(got, fpk_reference_member(image, e->offset, ref[first].size)) << label;

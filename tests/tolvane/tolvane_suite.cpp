@@ -6,9 +6,9 @@
 
 #include "plugin_wide.h"
 
-const LoadedPlugin &tolvane() {
-    static const LoadedPlugin plugin = test_this_width(test_load_tolvane());
-    return plugin;
+const LoadedPlugin &tolvane_at(int wide) {
+    static const std::array<LoadedPlugin, 2> both = test_both_widths(test_load_tolvane());
+    return both[wide];
 }
 
 bool test_code_in_set(int32_t code) {
@@ -24,47 +24,47 @@ bool test_code_in_set(int32_t code) {
     }
 }
 
-Listing list_archive(const char *src, LONG_PTR len, uint32_t flag) {
+Listing list_archive(const char *src, LONG_PTR len, uint32_t flag, int wide) {
     Listing out;
     HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-    out.code = tolvane().get_archive_info(src, len, flag, &info);
+    out.code = tolvane_at(wide).get_archive_info(src, len, flag, &info);
     if (out.code != RESULT_OK) {
         // A failure leaves the host's variable null, whatever it held.
         EXPECT_EQ(info, nullptr);
         return out;
     }
     out.raw = test_take_block(info);
-    size_t record_size = plugin_list_record_size(test_wide());
+    size_t record_size = plugin_list_record_size(wide);
     size_t n = out.raw.size() / record_size;
     EXPECT_EQ(out.raw.size() % record_size, 0u);
     EXPECT_GE(n, 2u) << "at least one member and the terminator";
     if (n == 0) return out;
     EXPECT_EQ(out.raw[(n - 1) * record_size], 0) << "terminator";
     for (size_t i = 0; i + 1 < n; ++i) {
-        FileInfoRecord r = plugin_list_record(out.raw.data(), i, test_wide());
+        FileInfoRecord r = plugin_list_record(out.raw.data(), i, wide);
         EXPECT_NE(r.method[0], 0) << "record " << i << " ends the list early";
         out.records.push_back(r);
     }
     return out;
 }
 
-Listing list_memory(const Bytes &image) {
+Listing list_memory(const Bytes &image, int wide) {
     // A copy of exactly the image's length, so that reads past it are caught.
     std::vector<char> copy(image.begin(), image.end());
-    return list_archive(copy.data(), (LONG_PTR)copy.size(), SOURCE_MEMORY);
+    return list_archive(copy.data(), (LONG_PTR)copy.size(), SOURCE_MEMORY, wide);
 }
 
-int32_t probe_buffer(const Bytes &image) {
+int32_t probe_buffer(const Bytes &image, int wide) {
     Bytes start(PROBE_BUFFER_SIZE, 0);
     std::copy(image.begin(), image.begin() + (image.size() < start.size() ? image.size() : start.size()),
               start.begin());
-    return tolvane().is_supported("archive.fpk", start.data());
+    return tolvane_at(wide).is_supported("archive.fpk", start.data());
 }
 
 int32_t get_to_memory(const char *src, LONG_PTR len, uint32_t flag, Bytes *out,
-                      ProgressCallback progress, LONG_PTR user) {
+                      ProgressCallback progress, LONG_PTR user, int wide) {
     HLOCAL member = (HLOCAL)(uintptr_t)0x7A7A0;
-    int32_t code = tolvane().get_file(src, len, (char *)&member, flag | DEST_MEMORY, progress, user);
+    int32_t code = tolvane_at(wide).get_file(src, len, (char *)&member, flag | DEST_MEMORY, progress, user);
     out->clear();
     if (code == RESULT_OK) {
         *out = test_take_block(member);

@@ -12,8 +12,11 @@
 #include "fpk_writer.h"
 #include "test_support.h"
 
-// The plug-in, loaded once per program by file name.
-const LoadedPlugin &tolvane();
+// The plug-in, loaded once per program by file name: its 8-bit exports
+// (wide 0) or its wide ones behind the 8-bit signatures (wide 1).
+const LoadedPlugin &tolvane_at(int wide);
+// The exports this run of the suite drives.
+inline const LoadedPlugin &tolvane() { return tolvane_at(test_wide()); }
 
 // Every test checks that the calls it made left no block behind.
 class TolvaneTest : public testing::Test {
@@ -32,16 +35,18 @@ struct Listing {
     Bytes raw;                            // the whole block as handed over
 };
 
+// The helpers call the exports of this run's width unless told another.
+
 // GetArchiveInfo; on success the block is taken over, checked and freed.
-Listing list_archive(const char *src, LONG_PTR len, uint32_t flag);
-Listing list_memory(const Bytes &image);
+Listing list_archive(const char *src, LONG_PTR len, uint32_t flag, int wide = test_wide());
+Listing list_memory(const Bytes &image, int wide = test_wide());
 
 // IsSupported over a 2048-byte buffer holding the start of `image`.
-int32_t probe_buffer(const Bytes &image);
+int32_t probe_buffer(const Bytes &image, int wide = test_wide());
 
 // GetFile to memory; on success *out holds the member.
 int32_t get_to_memory(const char *src, LONG_PTR len, uint32_t flag, Bytes *out,
-                      ProgressCallback progress = nullptr, LONG_PTR user = 0);
+                      ProgressCallback progress = nullptr, LONG_PTR user = 0, int wide = test_wide());
 
 // The entries of the image as the independent reader sees them.
 std::vector<FpkListed> reference_entries(const Bytes &image);

@@ -20,7 +20,7 @@ struct PictureCase {
     double stb_target;
 };
 
-constexpr PictureCase PICTURE_CASES[] = {{17, 13, 1.0}, {1024, 1024, 10.0}, {4096, 4096, 3.5}};
+constexpr PictureCase PICTURE_CASES[] = {{17, 13, 1.0}, {1024, 1024, 20.0}, {4096, 4096, 3.5}};
 
 // GetFile to memory is to reach this fraction of a plain read's throughput.
 constexpr double GET_FILE_TARGET = 0.9;

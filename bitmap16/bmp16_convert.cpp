@@ -36,8 +36,9 @@ void convert_pixels_scalar(uint8_t *out, const uint8_t *in, uint32_t count,
 #ifdef BMP16_X86
 
 // Sixteen pixels become three vectors: blue | green << 8 in the 16-bit lanes
-// of one vector for pixels 0-7 and of another for pixels 8-15, and the 16 red
-// bytes. Byte shuffles then lay them out as 48 bytes of triples:
+// of one vector for pixels 0-7 and of another for pixels 8-15, and
+// red | red << 8 words holding pixel i's red in byte 2i and pixel i + 8's in
+// byte 2i + 1. Byte shuffles then lay them out as 48 bytes of triples:
 // TRIPLES.m[v][s] picks, for output vector v, the bytes of source s (0 the
 // first blue-green vector, 1 the second, 2 the reds), 0x80 leaving a zero.
 struct TripleMasks {
@@ -51,13 +52,21 @@ constexpr TripleMasks make_triple_masks() {
             for (int i = 0; i < 16; ++i) {
                 int at = 16 * v + i, pixel = at / 3, channel = at % 3;
                 int source = channel == 2 ? 2 : pixel / 8;
-                int index = channel == 2 ? pixel : 2 * (pixel % 8) + channel;
+                int index = channel == 2 ? 2 * (pixel % 8) + pixel / 8 : 2 * (pixel % 8) + channel;
                 masks.m[v][s][i] = (uint8_t)(source == s ? index : 0x80);
             }
     return masks;
 }
 
 alignas(16) constexpr TripleMasks TRIPLES = make_triple_masks();
+
+// A 32-bit Windows host may call with the stack aligned to 4 bytes only; the
+// vector spills need 16, or 32 for the AVX2 ones.
+#ifdef __i386__
+#define BMP16_ALIGN_STACK __attribute__((force_align_arg_pointer, noinline))
+#else
+#define BMP16_ALIGN_STACK
+#endif
 
 __attribute__((target("ssse3"))) inline __m128i load16(const uint8_t *p) {
     return _mm_loadu_si128((const __m128i *)p);
@@ -69,15 +78,10 @@ __attribute__((target("ssse3"))) inline __m128i channel_ssse3(__m128i p, __m128i
     return _mm_mulhi_epu16(_mm_sll_epi16(_mm_and_si128(p, mask), lift), factor);
 }
 
-// A 32-bit Windows host may call with the stack aligned to 4 bytes only; the
-// vector spills need 16, or 32 for the AVX2 ones.
-#ifdef __i386__
-#define BMP16_ALIGN_STACK __attribute__((force_align_arg_pointer, noinline))
-#else
-#define BMP16_ALIGN_STACK
-#endif
-
-// Converts `groups` runs of 16 pixels: 32 bytes are loaded before 48 are stored.
+// Converts `groups` runs of 16 pixels: 32 bytes are loaded before 48 are
+// stored. WHITE adds the test for 0xFFFF that lanes->white_by_lanes makes
+// needless.
+template <bool WHITE>
 __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(
     uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
     const __m128i all_ones = _mm_set1_epi8(-1);
@@ -90,20 +94,19 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(
     for (uint32_t g = 0; g < groups; ++g) {
         __m128i a = load16(in);
         __m128i b = load16(in + 16);
-        __m128i white_a = _mm_cmpeq_epi16(a, all_ones);
-        __m128i white_b = _mm_cmpeq_epi16(b, all_ones);
-        __m128i bg_a = _mm_or_si128(
-            _mm_or_si128(channel_ssse3(a, mask[0], lift[0], factor[0]),
-                         _mm_slli_epi16(channel_ssse3(a, mask[1], lift[1], factor[1]), 8)),
-            white_a);
-        __m128i bg_b = _mm_or_si128(
-            _mm_or_si128(channel_ssse3(b, mask[0], lift[0], factor[0]),
-                         _mm_slli_epi16(channel_ssse3(b, mask[1], lift[1], factor[1]), 8)),
-            white_b);
-        // White as 0x00FF, which the packing keeps.
-        __m128i red = _mm_packus_epi16(
-            _mm_or_si128(channel_ssse3(a, mask[2], lift[2], factor[2]), _mm_srli_epi16(white_a, 8)),
-            _mm_or_si128(channel_ssse3(b, mask[2], lift[2], factor[2]), _mm_srli_epi16(white_b, 8)));
+        __m128i bg_a = _mm_or_si128(channel_ssse3(a, mask[0], lift[0], factor[0]),
+                                    _mm_slli_epi16(channel_ssse3(a, mask[1], lift[1], factor[1]), 8));
+        __m128i bg_b = _mm_or_si128(channel_ssse3(b, mask[0], lift[0], factor[0]),
+                                    _mm_slli_epi16(channel_ssse3(b, mask[1], lift[1], factor[1]), 8));
+        __m128i red = _mm_or_si128(channel_ssse3(a, mask[2], lift[2], factor[2]),
+                                   _mm_slli_epi16(channel_ssse3(b, mask[2], lift[2], factor[2]), 8));
+        if (WHITE) {
+            __m128i white_a = _mm_cmpeq_epi16(a, all_ones);
+            __m128i white_b = _mm_cmpeq_epi16(b, all_ones);
+            bg_a = _mm_or_si128(bg_a, white_a);
+            bg_b = _mm_or_si128(bg_b, white_b);
+            red = _mm_or_si128(red, _mm_or_si128(_mm_srli_epi16(white_a, 8), _mm_slli_epi16(white_b, 8)));
+        }
         __m128i o0 = _mm_or_si128(_mm_shuffle_epi8(bg_a, load16(TRIPLES.m[0][0])),
                                   _mm_shuffle_epi8(red, load16(TRIPLES.m[0][2])));
         __m128i o1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(bg_a, load16(TRIPLES.m[1][0])),
@@ -132,6 +135,7 @@ __attribute__((target("avx2"))) inline __m256i channel_avx2(__m256i p, __m256i m
 // stored. Each 128-bit half does what convert_groups_ssse3 does for 16
 // pixels, the low half for pixels 0-15 and the high half for pixels 16-31,
 // as the byte shuffles work within halves.
+template <bool WHITE>
 __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_groups_avx2(
     uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
     const __m256i all_ones = _mm256_set1_epi8(-1);
@@ -150,21 +154,23 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_groups_avx2(
         __m256i b = _mm256_inserti128_si256(
             _mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)(in + 16))),
             _mm_loadu_si128((const __m128i *)(in + 48)), 1);
-        __m256i white_a = _mm256_cmpeq_epi16(a, all_ones);
-        __m256i white_b = _mm256_cmpeq_epi16(b, all_ones);
         __m256i bg_a = _mm256_or_si256(
-            _mm256_or_si256(channel_avx2(a, mask[0], lift[0], factor[0]),
-                            _mm256_slli_epi16(channel_avx2(a, mask[1], lift[1], factor[1]), 8)),
-            white_a);
+            channel_avx2(a, mask[0], lift[0], factor[0]),
+            _mm256_slli_epi16(channel_avx2(a, mask[1], lift[1], factor[1]), 8));
         __m256i bg_b = _mm256_or_si256(
-            _mm256_or_si256(channel_avx2(b, mask[0], lift[0], factor[0]),
-                            _mm256_slli_epi16(channel_avx2(b, mask[1], lift[1], factor[1]), 8)),
-            white_b);
-        __m256i red = _mm256_packus_epi16(
-            _mm256_or_si256(channel_avx2(a, mask[2], lift[2], factor[2]),
-                            _mm256_srli_epi16(white_a, 8)),
-            _mm256_or_si256(channel_avx2(b, mask[2], lift[2], factor[2]),
-                            _mm256_srli_epi16(white_b, 8)));
+            channel_avx2(b, mask[0], lift[0], factor[0]),
+            _mm256_slli_epi16(channel_avx2(b, mask[1], lift[1], factor[1]), 8));
+        __m256i red = _mm256_or_si256(
+            channel_avx2(a, mask[2], lift[2], factor[2]),
+            _mm256_slli_epi16(channel_avx2(b, mask[2], lift[2], factor[2]), 8));
+        if (WHITE) {
+            __m256i white_a = _mm256_cmpeq_epi16(a, all_ones);
+            __m256i white_b = _mm256_cmpeq_epi16(b, all_ones);
+            bg_a = _mm256_or_si256(bg_a, white_a);
+            bg_b = _mm256_or_si256(bg_b, white_b);
+            red = _mm256_or_si256(
+                red, _mm256_or_si256(_mm256_srli_epi16(white_a, 8), _mm256_slli_epi16(white_b, 8)));
+        }
         __m256i o0 = _mm256_or_si256(_mm256_shuffle_epi8(bg_a, load32_mask(TRIPLES.m[0][0])),
                                      _mm256_shuffle_epi8(red, load32_mask(TRIPLES.m[0][2])));
         __m256i o1 =
@@ -261,6 +267,9 @@ void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
         lanes->lift[c] = (uint16_t)lift;
         lanes->factor[c] = (uint16_t)factor;
     }
+    lanes->white_by_lanes = 1;
+    for (int c = 0; c < 3; ++c)
+        if (lane_channel(0xFFFF, lanes, c) != 0xFF) lanes->white_by_lanes = 0;
 }
 
 // Asked on every call, of what the system learned about the processor at
@@ -292,12 +301,20 @@ void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, 
     uint32_t room = width < lead ? width : lead;
     if (path >= CONVERT_AVX2) {
         uint32_t groups = room / 32;
-        convert_groups_avx2(out, in, groups, lanes);
+        if (lanes->white_by_lanes)
+            convert_groups_avx2<false>(out, in, groups, lanes);
+        else
+            convert_groups_avx2<true>(out, in, groups, lanes);
         done = groups * 32;
     }
     if (path >= CONVERT_SSSE3) {
         uint32_t groups = (room - done) / 16;
-        convert_groups_ssse3(out + (size_t)3 * done, in + (size_t)2 * done, groups, lanes);
+        uint8_t *to = out + (size_t)3 * done;
+        const uint8_t *from = in + (size_t)2 * done;
+        if (lanes->white_by_lanes)
+            convert_groups_ssse3<false>(to, from, groups, lanes);
+        else
+            convert_groups_ssse3<true>(to, from, groups, lanes);
         done += groups * 16;
     }
 #else

@@ -49,6 +49,10 @@ struct PixelLanes {
     uint16_t mask[3];    // blue, green, red; the mask's bits within 16
     uint16_t lift[3];
     uint16_t factor[3];  // at most 0x1FF
+    // 1 when pixel 0xFFFF comes out white from the lanes alone, as it does
+    // for masks of contiguous bits within the low 16; the vector paths then
+    // need not look for it.
+    int32_t white_by_lanes;
 };
 
 void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,

@@ -181,7 +181,10 @@ TEST(Conversion, EveryPathInPlace) {
                 ChannelScale blue = derive_channel_scale(m.blue);
                 PixelLanes lanes;
                 derive_pixel_lanes(&red, &green, &blue, &lanes);
+                // With white_by_lanes cleared the vector paths look for 0xFFFF themselves.
+                for (int32_t white : {lanes.white_by_lanes, 0})
                 for (int path : paths) {
+                    lanes.white_by_lanes = white;
                     uint8_t *block = guard.end - layout.out_size;
                     memset(block, 0xEE, layout.out_size - layout.in_size);
                     memcpy(guard.end - layout.in_size, &file[66], layout.in_size);

@@ -122,69 +122,97 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(
     }
 }
 
-__attribute__((target("avx2"))) inline __m256i load32_mask(const uint8_t *p) {
-    return _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)p));
+// The AVX2 groups fold each channel's lift into its factor, the high half of
+// (p & mask) * (factor << lift) being the same number, which leaves one AND
+// and one multiplication a channel. Where the lifted factor would not fit in
+// 16 bits, the mask lies within the low byte: that channel is taken from
+// p << 8, shifted once for all such channels, with its lift 8 smaller. The
+// channels become three slots, those from p << 8 first; slots 0 and 1 share
+// a 16-bit lane, and a byte shuffle puts each pixel's slots in blue, green,
+// red order.
+struct SlotLanes {
+    uint16_t mask[3];
+    uint16_t factor[3];
+    uint8_t squeeze[16];  // the byte shuffle for four pixels of slot words
+    int32_t low;          // the slots taken from p << 8
+};
+
+SlotLanes derive_slot_lanes(const PixelLanes *lanes) {
+    SlotLanes slots;
+    int slot_of[3];
+    int next = 0;
+    slots.low = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int c = 0; c < 3; ++c) {
+            int low = lanes->lift[c] >= 8;
+            if (low != (pass == 0)) continue;
+            int lift = lanes->lift[c] - (low ? 8 : 0);
+            slots.mask[next] = (uint16_t)(lanes->mask[c] << (low ? 8 : 0));
+            slots.factor[next] = (uint16_t)(lanes->factor[c] << lift);
+            slots.low += low;
+            slot_of[c] = next++;
+        }
+    for (int i = 0; i < 16; ++i)
+        slots.squeeze[i] = (uint8_t)(i < 12 ? 4 * (i / 3) + slot_of[i % 3] : 0x80);
+    return slots;
 }
 
-__attribute__((target("avx2"))) inline __m256i channel_avx2(__m256i p, __m256i mask, __m128i lift,
-                                                           __m256i factor) {
-    return _mm256_mulhi_epu16(_mm256_sll_epi16(_mm256_and_si256(p, mask), lift), factor);
+// Sixteen pixels at `in` into 48 bytes at `out`, in four stores of 16 bytes
+// 12 apart, so that each store's last 4 bytes are written over by the next;
+// the last store's reach 4 bytes past the 48.
+template <bool WHITE, int LOW>
+__attribute__((target("avx2"))) inline void convert_16_avx2(uint8_t *out, const uint8_t *in,
+                                                            const __m256i *mask,
+                                                            const __m256i *factor, __m256i squeeze) {
+    __m256i p = _mm256_loadu_si256((const __m256i *)in);
+    __m256i p8 = _mm256_slli_epi16(p, 8);
+    __m256i slot[3];
+    for (int k = 0; k < 3; ++k)
+        slot[k] = _mm256_mulhi_epu16(_mm256_and_si256(k < LOW ? p8 : p, mask[k]), factor[k]);
+    __m256i pair = _mm256_or_si256(slot[0], _mm256_slli_epi16(slot[1], 8));
+    __m256i third = slot[2];
+    if (WHITE) {
+        __m256i white = _mm256_cmpeq_epi16(p, _mm256_set1_epi8(-1));
+        pair = _mm256_or_si256(pair, white);
+        third = _mm256_or_si256(third, _mm256_srli_epi16(white, 8));
+    }
+    // Pixels 0-3 and 8-11, then 4-7 and 12-15, as slot 0, 1, 2 and a zero.
+    __m256i lo = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(pair, third), squeeze);
+    __m256i hi = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(pair, third), squeeze);
+    _mm_storeu_si128((__m128i *)out, _mm256_castsi256_si128(lo));
+    _mm_storeu_si128((__m128i *)(out + 12), _mm256_castsi256_si128(hi));
+    _mm_storeu_si128((__m128i *)(out + 24), _mm256_extracti128_si256(lo, 1));
+    _mm_storeu_si128((__m128i *)(out + 36), _mm256_extracti128_si256(hi, 1));
 }
 
 // Converts `groups` runs of 32 pixels: 64 bytes are loaded before 96 are
-// stored. Each 128-bit half does what convert_groups_ssse3 does for 16
-// pixels, the low half for pixels 0-15 and the high half for pixels 16-31,
-// as the byte shuffles work within halves.
-template <bool WHITE>
+// stored, and the stores reach 4 bytes further, which the caller's next
+// pixels then cover.
+template <bool WHITE, int LOW>
 __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_groups_avx2(
-    uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
-    const __m256i all_ones = _mm256_set1_epi8(-1);
+    uint8_t *out, const uint8_t *in, uint32_t groups, const SlotLanes *slots) {
     __m256i mask[3], factor[3];
-    __m128i lift[3];
-    for (int c = 0; c < 3; ++c) {
-        mask[c] = _mm256_set1_epi16((short)lanes->mask[c]);
-        lift[c] = _mm_cvtsi32_si128(lanes->lift[c]);
-        factor[c] = _mm256_set1_epi16((short)lanes->factor[c]);
+    for (int k = 0; k < 3; ++k) {
+        mask[k] = _mm256_set1_epi16((short)slots->mask[k]);
+        factor[k] = _mm256_set1_epi16((short)slots->factor[k]);
     }
+    const __m256i squeeze =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)slots->squeeze));
     for (uint32_t g = 0; g < groups; ++g) {
-        // Pixels 0-7 and 16-23, then 8-15 and 24-31.
-        __m256i a = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)in)),
-            _mm_loadu_si128((const __m128i *)(in + 32)), 1);
-        __m256i b = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)(in + 16))),
-            _mm_loadu_si128((const __m128i *)(in + 48)), 1);
-        __m256i bg_a = _mm256_or_si256(
-            channel_avx2(a, mask[0], lift[0], factor[0]),
-            _mm256_slli_epi16(channel_avx2(a, mask[1], lift[1], factor[1]), 8));
-        __m256i bg_b = _mm256_or_si256(
-            channel_avx2(b, mask[0], lift[0], factor[0]),
-            _mm256_slli_epi16(channel_avx2(b, mask[1], lift[1], factor[1]), 8));
-        __m256i red = _mm256_or_si256(
-            channel_avx2(a, mask[2], lift[2], factor[2]),
-            _mm256_slli_epi16(channel_avx2(b, mask[2], lift[2], factor[2]), 8));
-        if (WHITE) {
-            __m256i white_a = _mm256_cmpeq_epi16(a, all_ones);
-            __m256i white_b = _mm256_cmpeq_epi16(b, all_ones);
-            bg_a = _mm256_or_si256(bg_a, white_a);
-            bg_b = _mm256_or_si256(bg_b, white_b);
-            red = _mm256_or_si256(
-                red, _mm256_or_si256(_mm256_srli_epi16(white_a, 8), _mm256_slli_epi16(white_b, 8)));
-        }
-        __m256i o0 = _mm256_or_si256(_mm256_shuffle_epi8(bg_a, load32_mask(TRIPLES.m[0][0])),
-                                     _mm256_shuffle_epi8(red, load32_mask(TRIPLES.m[0][2])));
-        __m256i o1 =
-            _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(bg_a, load32_mask(TRIPLES.m[1][0])),
-                                            _mm256_shuffle_epi8(bg_b, load32_mask(TRIPLES.m[1][1]))),
-                            _mm256_shuffle_epi8(red, load32_mask(TRIPLES.m[1][2])));
-        __m256i o2 = _mm256_or_si256(_mm256_shuffle_epi8(bg_b, load32_mask(TRIPLES.m[2][1])),
-                                     _mm256_shuffle_epi8(red, load32_mask(TRIPLES.m[2][2])));
-        // Bytes 0-47 lie in the low halves of o0, o1, o2, bytes 48-95 in the high ones.
-        _mm256_storeu_si256((__m256i *)out, _mm256_permute2x128_si256(o0, o1, 0x20));
-        _mm256_storeu_si256((__m256i *)(out + 32), _mm256_permute2x128_si256(o2, o0, 0x30));
-        _mm256_storeu_si256((__m256i *)(out + 64), _mm256_permute2x128_si256(o1, o2, 0x31));
+        convert_16_avx2<WHITE, LOW>(out, in, mask, factor, squeeze);
+        convert_16_avx2<WHITE, LOW>(out + 48, in + 32, mask, factor, squeeze);
         in += 64;
         out += 96;
+    }
+}
+
+template <bool WHITE>
+void convert_slots_avx2(uint8_t *out, const uint8_t *in, uint32_t groups, const SlotLanes *slots) {
+    switch (slots->low) {
+    case 0: convert_groups_avx2<WHITE, 0>(out, in, groups, slots); break;
+    case 1: convert_groups_avx2<WHITE, 1>(out, in, groups, slots); break;
+    case 2: convert_groups_avx2<WHITE, 2>(out, in, groups, slots); break;
+    default: convert_groups_avx2<WHITE, 3>(out, in, groups, slots); break;
     }
 }
 
@@ -300,11 +328,18 @@ void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, 
     // their own pixels, never the row's padding or what follows it.
     uint32_t room = width < lead ? width : lead;
     if (path >= CONVERT_AVX2) {
-        uint32_t groups = room / 32;
+        // An AVX2 group stores 4 bytes further, past 3k + 96, and its second
+        // half reads input only after its first half has stored: it may
+        // start only while k + 36 <= lead, and while two more pixels of the
+        // row follow it to cover those 4 bytes.
+        uint32_t by_width = width >= 2 ? (width - 2) / 32 : 0;
+        uint32_t by_lead = lead >= 4 ? (lead - 4) / 32 : 0;
+        uint32_t groups = by_width < by_lead ? by_width : by_lead;
+        SlotLanes slots = derive_slot_lanes(lanes);
         if (lanes->white_by_lanes)
-            convert_groups_avx2<false>(out, in, groups, lanes);
+            convert_slots_avx2<false>(out, in, groups, &slots);
         else
-            convert_groups_avx2<true>(out, in, groups, lanes);
+            convert_slots_avx2<true>(out, in, groups, &slots);
         done = groups * 32;
     }
     if (path >= CONVERT_SSSE3) {

@@ -122,41 +122,6 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(
     }
 }
 
-// The AVX2 groups fold each channel's lift into its factor, the high half of
-// (p & mask) * (factor << lift) being the same number, which leaves one AND
-// and one multiplication a channel. Where the lifted factor would not fit in
-// 16 bits, the mask lies within the low byte: that channel is taken from
-// p << 8, shifted once for all such channels, with its lift 8 smaller. The
-// channels become three slots, those from p << 8 first; slots 0 and 1 share
-// a 16-bit lane, and a byte shuffle puts each pixel's slots in blue, green,
-// red order.
-struct SlotLanes {
-    uint16_t mask[3];
-    uint16_t factor[3];
-    uint8_t squeeze[16];  // the byte shuffle for four pixels of slot words
-    int32_t low;          // the slots taken from p << 8
-};
-
-SlotLanes derive_slot_lanes(const PixelLanes *lanes) {
-    SlotLanes slots;
-    int slot_of[3];
-    int next = 0;
-    slots.low = 0;
-    for (int pass = 0; pass < 2; ++pass)
-        for (int c = 0; c < 3; ++c) {
-            int low = lanes->lift[c] >= 8;
-            if (low != (pass == 0)) continue;
-            int lift = lanes->lift[c] - (low ? 8 : 0);
-            slots.mask[next] = (uint16_t)(lanes->mask[c] << (low ? 8 : 0));
-            slots.factor[next] = (uint16_t)(lanes->factor[c] << lift);
-            slots.low += low;
-            slot_of[c] = next++;
-        }
-    for (int i = 0; i < 16; ++i)
-        slots.squeeze[i] = (uint8_t)(i < 12 ? 4 * (i / 3) + slot_of[i % 3] : 0x80);
-    return slots;
-}
-
 // Sixteen pixels at `in` into 48 bytes at `out`, in four stores of 16 bytes
 // 12 apart, so that each store's last 4 bytes are written over by the next;
 // the last store's reach 4 bytes past the 48.
@@ -190,14 +155,14 @@ __attribute__((target("avx2"))) inline void convert_16_avx2(uint8_t *out, const 
 // pixels then cover.
 template <bool WHITE, int LOW>
 __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_groups_avx2(
-    uint8_t *out, const uint8_t *in, uint32_t groups, const SlotLanes *slots) {
+    uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
     __m256i mask[3], factor[3];
     for (int k = 0; k < 3; ++k) {
-        mask[k] = _mm256_set1_epi16((short)slots->mask[k]);
-        factor[k] = _mm256_set1_epi16((short)slots->factor[k]);
+        mask[k] = _mm256_set1_epi16((short)lanes->slot_mask[k]);
+        factor[k] = _mm256_set1_epi16((short)lanes->slot_factor[k]);
     }
     const __m256i squeeze =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)slots->squeeze));
+        _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)lanes->slot_squeeze));
     for (uint32_t g = 0; g < groups; ++g) {
         convert_16_avx2<WHITE, LOW>(out, in, mask, factor, squeeze);
         convert_16_avx2<WHITE, LOW>(out + 48, in + 32, mask, factor, squeeze);
@@ -207,12 +172,12 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_groups_avx2(
 }
 
 template <bool WHITE>
-void convert_slots_avx2(uint8_t *out, const uint8_t *in, uint32_t groups, const SlotLanes *slots) {
-    switch (slots->low) {
-    case 0: convert_groups_avx2<WHITE, 0>(out, in, groups, slots); break;
-    case 1: convert_groups_avx2<WHITE, 1>(out, in, groups, slots); break;
-    case 2: convert_groups_avx2<WHITE, 2>(out, in, groups, slots); break;
-    default: convert_groups_avx2<WHITE, 3>(out, in, groups, slots); break;
+void convert_slots_avx2(uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
+    switch (lanes->slot_low) {
+    case 0: convert_groups_avx2<WHITE, 0>(out, in, groups, lanes); break;
+    case 1: convert_groups_avx2<WHITE, 1>(out, in, groups, lanes); break;
+    case 2: convert_groups_avx2<WHITE, 2>(out, in, groups, lanes); break;
+    default: convert_groups_avx2<WHITE, 3>(out, in, groups, lanes); break;
     }
 }
 
@@ -298,6 +263,21 @@ void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
     lanes->white_by_lanes = 1;
     for (int c = 0; c < 3; ++c)
         if (lane_channel(0xFFFF, lanes, c) != 0xFF) lanes->white_by_lanes = 0;
+    int slot_of[3];
+    int next = 0;
+    lanes->slot_low = 0;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int c = 0; c < 3; ++c) {
+            int low = lanes->lift[c] >= 8;
+            if (low != (pass == 0)) continue;
+            uint32_t shift = low ? 8 : 0;
+            lanes->slot_mask[next] = (uint16_t)(lanes->mask[c] << shift);
+            lanes->slot_factor[next] = (uint16_t)(lanes->factor[c] << (lanes->lift[c] - shift));
+            lanes->slot_low += low;
+            slot_of[c] = next++;
+        }
+    for (int i = 0; i < 16; ++i)
+        lanes->slot_squeeze[i] = (uint8_t)(i < 12 ? 4 * (i / 3) + slot_of[i % 3] : 0x80);
 }
 
 // Asked on every call, of what the system learned about the processor at
@@ -335,20 +315,19 @@ void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, 
         uint32_t by_width = width >= 2 ? (width - 2) / 32 : 0;
         uint32_t by_lead = lead >= 4 ? (lead - 4) / 32 : 0;
         uint32_t groups = by_width < by_lead ? by_width : by_lead;
-        SlotLanes slots = derive_slot_lanes(lanes);
-        if (lanes->white_by_lanes)
-            convert_slots_avx2<false>(out, in, groups, &slots);
-        else
-            convert_slots_avx2<true>(out, in, groups, &slots);
+        if (groups && lanes->white_by_lanes)
+            convert_slots_avx2<false>(out, in, groups, lanes);
+        else if (groups)
+            convert_slots_avx2<true>(out, in, groups, lanes);
         done = groups * 32;
     }
     if (path >= CONVERT_SSSE3) {
         uint32_t groups = (room - done) / 16;
         uint8_t *to = out + (size_t)3 * done;
         const uint8_t *from = in + (size_t)2 * done;
-        if (lanes->white_by_lanes)
+        if (groups && lanes->white_by_lanes)
             convert_groups_ssse3<false>(to, from, groups, lanes);
-        else
+        else if (groups)
             convert_groups_ssse3<true>(to, from, groups, lanes);
         done += groups * 16;
     }

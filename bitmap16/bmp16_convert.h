@@ -53,6 +53,17 @@ struct PixelLanes {
     // for masks of contiguous bits within the low 16; the vector paths then
     // need not look for it.
     int32_t white_by_lanes;
+    // The same for the AVX2 groups, which fold each lift into its factor,
+    // the high half of (p & mask) * (factor << lift) being the same number.
+    // Where the lifted factor would not fit in 16 bits the mask lies within
+    // the low byte, and that channel is taken from p << 8 with its lift 8
+    // smaller. The channels become slots, those from p << 8 first; slots 0
+    // and 1 share a 16-bit lane, and a byte shuffle puts each pixel's slots
+    // in blue, green, red order.
+    uint16_t slot_mask[3];
+    uint16_t slot_factor[3];
+    uint8_t slot_squeeze[16];  // the byte shuffle for four pixels of slot words
+    int32_t slot_low;          // the slots taken from p << 8
 };
 
 void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,

@@ -123,9 +123,10 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(
 }
 
 // Sixteen pixels at `in` into 48 bytes at `out`, in four stores of 16 bytes
-// 12 apart, so that each store's last 4 bytes are written over by the next;
-// the last store's reach 4 bytes past the 48.
-template <bool WHITE, int LOW>
+// 12 apart, so that each store's last 4 bytes (zeros) are written over by the
+// next. The last store's reach 4 bytes past the 48 unless EXACT, where it is
+// split into 8 bytes and 4.
+template <bool WHITE, int LOW, bool EXACT>
 __attribute__((target("avx2"))) inline void convert_16_avx2(uint8_t *out, const uint8_t *in,
                                                             const __m256i *mask,
                                                             const __m256i *factor, __m256i squeeze) {
@@ -147,15 +148,22 @@ __attribute__((target("avx2"))) inline void convert_16_avx2(uint8_t *out, const 
     _mm_storeu_si128((__m128i *)out, _mm256_castsi256_si128(lo));
     _mm_storeu_si128((__m128i *)(out + 12), _mm256_castsi256_si128(hi));
     _mm_storeu_si128((__m128i *)(out + 24), _mm256_extracti128_si256(lo, 1));
-    _mm_storeu_si128((__m128i *)(out + 36), _mm256_extracti128_si256(hi, 1));
+    __m128i last = _mm256_extracti128_si256(hi, 1);
+    if (EXACT) {
+        _mm_storel_epi64((__m128i *)(out + 36), last);
+        uint32_t tail = (uint32_t)_mm_extract_epi32(last, 2);
+        memcpy(out + 44, &tail, 4);
+    } else {
+        _mm_storeu_si128((__m128i *)(out + 36), last);
+    }
 }
 
-// Converts `groups` runs of 32 pixels: 64 bytes are loaded before 96 are
-// stored, and the stores reach 4 bytes further, which the caller's next
-// pixels then cover.
+// Converts `units` runs of 16 pixels, each loading its 32 bytes before it
+// stores its 48. All but the last store 4 bytes further, which the next
+// covers.
 template <bool WHITE, int LOW>
-__attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_groups_avx2(
-    uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
+__attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_units_avx2(
+    uint8_t *out, const uint8_t *in, uint32_t units, const PixelLanes *lanes) {
     __m256i mask[3], factor[3];
     for (int k = 0; k < 3; ++k) {
         mask[k] = _mm256_set1_epi16((short)lanes->slot_mask[k]);
@@ -163,21 +171,28 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_groups_avx2(
     }
     const __m256i squeeze =
         _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)lanes->slot_squeeze));
-    for (uint32_t g = 0; g < groups; ++g) {
-        convert_16_avx2<WHITE, LOW>(out, in, mask, factor, squeeze);
-        convert_16_avx2<WHITE, LOW>(out + 48, in + 32, mask, factor, squeeze);
+    for (; units >= 3; units -= 2) {
+        convert_16_avx2<WHITE, LOW, false>(out, in, mask, factor, squeeze);
+        convert_16_avx2<WHITE, LOW, false>(out + 48, in + 32, mask, factor, squeeze);
         in += 64;
         out += 96;
     }
+    if (units == 2) {
+        convert_16_avx2<WHITE, LOW, false>(out, in, mask, factor, squeeze);
+        in += 32;
+        out += 48;
+    }
+    convert_16_avx2<WHITE, LOW, true>(out, in, mask, factor, squeeze);
 }
 
+// `units` at least 1.
 template <bool WHITE>
-void convert_slots_avx2(uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
+void convert_slots_avx2(uint8_t *out, const uint8_t *in, uint32_t units, const PixelLanes *lanes) {
     switch (lanes->slot_low) {
-    case 0: convert_groups_avx2<WHITE, 0>(out, in, groups, lanes); break;
-    case 1: convert_groups_avx2<WHITE, 1>(out, in, groups, lanes); break;
-    case 2: convert_groups_avx2<WHITE, 2>(out, in, groups, lanes); break;
-    default: convert_groups_avx2<WHITE, 3>(out, in, groups, lanes); break;
+    case 0: convert_units_avx2<WHITE, 0>(out, in, units, lanes); break;
+    case 1: convert_units_avx2<WHITE, 1>(out, in, units, lanes); break;
+    case 2: convert_units_avx2<WHITE, 2>(out, in, units, lanes); break;
+    default: convert_units_avx2<WHITE, 3>(out, in, units, lanes); break;
     }
 }
 
@@ -308,20 +323,17 @@ void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, 
     // their own pixels, never the row's padding or what follows it.
     uint32_t room = width < lead ? width : lead;
     if (path >= CONVERT_AVX2) {
-        // An AVX2 group stores 4 bytes further, past 3k + 96, and its second
-        // half reads input only after its first half has stored: it may
-        // start only while k + 36 <= lead, and while two more pixels of the
-        // row follow it to cover those 4 bytes.
-        uint32_t by_width = width >= 2 ? (width - 2) / 32 : 0;
-        uint32_t by_lead = lead >= 4 ? (lead - 4) / 32 : 0;
-        uint32_t groups = by_width < by_lead ? by_width : by_lead;
-        if (groups && lanes->white_by_lanes)
-            convert_slots_avx2<false>(out, in, groups, lanes);
-        else if (groups)
-            convert_slots_avx2<true>(out, in, groups, lanes);
-        done = groups * 32;
+        // Runs of 16 pixels; each but the last stores 4 bytes further, to
+        // 3k + 52, which stays below the next unread input at lead + 2k + 32
+        // and within the row as at least 16 more pixels follow.
+        uint32_t units = room / 16;
+        if (units && lanes->white_by_lanes)
+            convert_slots_avx2<false>(out, in, units, lanes);
+        else if (units)
+            convert_slots_avx2<true>(out, in, units, lanes);
+        done = units * 16;
     }
-    if (path >= CONVERT_SSSE3) {
+    if (path == CONVERT_SSSE3) {
         uint32_t groups = (room - done) / 16;
         uint8_t *to = out + (size_t)3 * done;
         const uint8_t *from = in + (size_t)2 * done;

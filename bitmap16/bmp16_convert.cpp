@@ -35,10 +35,9 @@ void convert_pixels_scalar(uint8_t *out, const uint8_t *in, uint32_t count,
 
 #ifdef BMP16_X86
 
-// Sixteen pixels become three vectors: blue | green << 8 in the 16-bit lanes
-// of one vector for pixels 0-7 and of another for pixels 8-15, and
-// red | red << 8 words holding pixel i's red in byte 2i and pixel i + 8's in
-// byte 2i + 1. Byte shuffles then lay them out as 48 bytes of triples:
+// The SSSE3 groups turn sixteen pixels into three vectors: blue | green << 8
+// in the 16-bit lanes of one vector for pixels 0-7 and of another for pixels
+// 8-15, and the reds, pixel i's in byte 2i and pixel i + 8's in byte 2i + 1. Byte shuffles then lay them out as 48 bytes of triples:
 // TRIPLES.m[v][s] picks, for output vector v, the bytes of source s (0 the
 // first blue-green vector, 1 the second, 2 the reds), 0x80 leaving a zero.
 struct TripleMasks {

@@ -90,12 +90,12 @@ int picture_matches_stb(const LoadedPlugin *pellimor, const Bytes &file, uint32_
 
 void print_ratio(const char *what, double peer_seconds, double our_seconds, double target) {
     if (!(peer_seconds > 0) || !(our_seconds > 0)) {
-        printf("%-48s no time\n", what);
+        printf("%-58s no time\n", what);
         return;
     }
     double ratio = peer_seconds / our_seconds;
     if (target > 0)
-        printf("%-48s %6.2fx  (target %.1fx: %s)\n", what, ratio, target, ratio >= target ? "met" : "NOT MET");
+        printf("%-58s %6.2fx  (target %.1fx: %s)\n", what, ratio, target, ratio >= target ? "met" : "NOT MET");
     else
-        printf("%-48s %6.2fx\n", what, ratio);
+        printf("%-58s %6.2fx\n", what, ratio);
 }

@@ -12,15 +12,19 @@
 
 typedef std::vector<uint8_t> Bytes;
 
-// A picture pellimor is timed on, and the multiple of stb_image's throughput
-// GetPicture is to reach on it.
+// A picture pellimor is timed on, the multiple of stb_image's throughput
+// GetPicture is to reach on it natively, and the fraction of the
+// allocate-and-copy floor's it is to reach under Wine (0 for none), where
+// fresh pages cost so much that the floor itself barely beats stb_image.
 struct PictureCase {
     uint32_t width;
     uint32_t height;
     double stb_target;
+    double floor_target;
 };
 
-constexpr PictureCase PICTURE_CASES[] = {{17, 13, 1.0}, {1024, 1024, 10.0}, {4096, 4096, 3.5}};
+constexpr PictureCase PICTURE_CASES[] = {
+    {17, 13, 1.0, 0}, {1024, 1024, 20.0, 0.9}, {4096, 4096, 3.5, 0.9}};
 
 // GetFile to memory is to reach this fraction of a plain read's throughput.
 constexpr double GET_FILE_TARGET = 0.9;

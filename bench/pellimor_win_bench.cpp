@@ -13,11 +13,26 @@
 #include "plugin_load.h"
 #include "win_clock.h"
 
+namespace {
+
+// Wine's ntdll exports its version; Windows' does not.
+bool under_wine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+}  // namespace
+
 int main() {
     LoadedPlugin pellimor;
     if (!bench_load_plugin(&pellimor, SPI_PELLIMOR_PATH)) return 1;
-    printf("%d-bit process, conversion path: %s\n", (int)(8 * sizeof(void *)),
-           convert_best_path() == CONVERT_SSSE3 ? "SSSE3" : "scalar");
+    const bool wine = under_wine();
+    printf("%d-bit process%s, conversion path: %s\n", (int)(8 * sizeof(void *)),
+           wine ? " under Wine" : "", convert_path_name(convert_best_path()));
+    if (wine)
+        printf("Under Wine a fresh page costs far more than on Windows and hides the\n"
+               "decoder: the ratio to the allocate-and-copy floor is the figure to judge,\n"
+               "and the targets against stb_image hold for native runs only.\n");
     const size_t cases = sizeof PICTURE_CASES / sizeof PICTURE_CASES[0];
     Clocked clocked[cases][3];
     int failures = 0;
@@ -77,9 +92,9 @@ int main() {
         const PictureCase &c = PICTURE_CASES[k];
         char what[96];
         snprintf(what, sizeof what, "%ux%u GetPicture vs stb_image", c.width, c.height);
-        print_ratio(what, clocked[k][0].fastest, clocked[k][1].fastest, c.stb_target);
+        print_ratio(what, clocked[k][0].fastest, clocked[k][1].fastest, wine ? 0 : c.stb_target);
         snprintf(what, sizeof what, "%ux%u GetPicture vs allocate-and-copy floor", c.width, c.height);
-        print_ratio(what, clocked[k][2].fastest, clocked[k][1].fastest, 0);
+        print_ratio(what, clocked[k][2].fastest, clocked[k][1].fastest, wine ? c.floor_target : 0);
         // The most any decoder handing over a fresh block could reach.
         snprintf(what, sizeof what, "%ux%u the floor itself vs stb_image", c.width, c.height);
         print_ratio(what, clocked[k][0].fastest, clocked[k][2].fastest, 0);

@@ -37,40 +37,56 @@ struct PixelLayout {
 // Returns 0 when a stride or array size does not fit in 32 bits.
 int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout);
 
-// Every channel is built from its pixel's bits by shifts and ORs only, so a
-// pixel's triple is the OR of what its low byte and its high byte (or each of
-// its four 4-bit digits) give alone. Built once per picture.
-struct PixelTables {
-    uint32_t low[256];   // blue | green << 8 | red << 16 from the low byte alone
-    uint32_t high[256];  // the same from the high byte alone
-    alignas(16) uint8_t digit[3][4][16];  // blue, green, red from each 4-bit digit alone
-    // When no mask reaches above bit 15, each channel (blue, green, red) is
-    // also the high half of ((p & mask) << lift) * factor: the lift puts the
-    // mask's top bit on bit 15, and the factor adds one copy per repetition.
-    // The copies never overlap, so the sum is the OR the expansion asks for.
-    int32_t lanes_fit;
-    uint16_t lane_mask[3];
-    uint16_t lane_lift[3];
-    uint16_t lane_factor[3];
+// Every channel of a pixel p in 0..0xFFFF is the high half of
+// ((p & mask) << lift) * factor: the lift puts the mask's top bit on bit 15
+// when it lies lower (a mask reaching higher is taken as it is), and the
+// factor adds one copy, each `width` bits lower than the last, for every
+// repetition that reaches bit 7 or below and stays above bit -1. The copies
+// never overlap, so their sum is the OR the expansion asks for, and it never
+// passes 255. Three small numbers per channel and nothing per picture size,
+// so a small picture pays almost nothing to set up.
+struct PixelLanes {
+    uint16_t mask[3];    // blue, green, red; the mask's bits within 16
+    uint16_t lift[3];
+    uint16_t factor[3];  // at most 0x1FF
+    // 1 when pixel 0xFFFF comes out white from the lanes alone, as it does
+    // for masks of contiguous bits within the low 16; the vector paths then
+    // need not look for it.
+    int32_t white_by_lanes;
+    // The same for the AVX2 groups, which fold each lift into its factor,
+    // the high half of (p & mask) * (factor << lift) being the same number.
+    // Where the lifted factor would not fit in 16 bits the mask lies within
+    // the low byte, and that channel is taken from p << 8 with its lift 8
+    // smaller. The channels become slots, those from p << 8 first; slots 0
+    // and 1 share a 16-bit lane, and a byte shuffle puts each pixel's slots
+    // in blue, green, red order.
+    uint16_t slot_mask[3];
+    uint16_t slot_factor[3];
+    uint8_t slot_squeeze[16];  // the byte shuffle for four pixels of slot words
+    int32_t slot_low;          // the slots taken from p << 8
 };
 
-void build_pixel_tables(const ChannelScale *red, const ChannelScale *green,
-                        const ChannelScale *blue, PixelTables *tables);
+void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
+                        const ChannelScale *blue, PixelLanes *lanes);
 
-// Ways through the conversion; convert_best_path picks the fastest this
-// processor runs.
+// Ways through the conversion, each a superset of the one before in what the
+// processor must run; convert_best_path picks the fastest this one has.
 constexpr int CONVERT_SCALAR = 0;
 constexpr int CONVERT_SSSE3 = 1;
+constexpr int CONVERT_AVX2 = 2;
 int convert_best_path(void);
+
+// The name of a path for reports: "scalar", "SSSE3" or "AVX2".
+const char *convert_path_name(int path);
 
 // Converts `width` pixels from `in` into triples at `out`, then writes `pad`
 // zero bytes. When converting in place, `in` lies `lead` bytes ahead of `out`,
 // and no store reaches input that has not been read yet.
 void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, uint32_t lead,
-                 const PixelTables *tables, int path);
+                 const PixelLanes *lanes, int path);
 
 // Converts a whole picture in `block` (layout->out_size bytes, the input rows
 // in its last layout->in_size bytes), reporting (i, height) before row i and
 // (height, height) at the end. Returns 0 when the callback asks to stop.
-int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelTables *tables,
+int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes *lanes,
                     int path, ProgressCallback progress, LONG_PTR user);

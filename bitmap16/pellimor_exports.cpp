@@ -77,7 +77,7 @@ int32_t bmp16_get_picture(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *inf
     uint32_t off_bits = 0;
     PixelLayout layout;
     ChannelScale red, green, blue;
-    PixelTables tables;
+    PixelLanes lanes;
 
     *bits = nullptr;
     *info = nullptr;
@@ -106,8 +106,8 @@ int32_t bmp16_get_picture(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *inf
     red = derive_channel_scale(read_le32(masks + BMP_RED_MASK));
     green = derive_channel_scale(read_le32(masks + BMP_GREEN_MASK));
     blue = derive_channel_scale(read_le32(masks + BMP_BLUE_MASK));
-    build_pixel_tables(&red, &green, &blue, &tables);
-    if (!convert_picture((uint8_t *)pixel_data, &layout, &tables, convert_best_path(), progress,
+    derive_pixel_lanes(&red, &green, &blue, &lanes);
+    if (!convert_picture((uint8_t *)pixel_data, &layout, &lanes, convert_best_path(), progress,
                          user)) {
         source_fail(&s, RESULT_CANCELLED, 0);
         goto done;

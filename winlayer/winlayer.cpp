@@ -417,7 +417,10 @@ BOOL IsProcessorFeaturePresent(DWORD feature) {
 #if defined(__i386__) || defined(__x86_64__)
     // The runtime's record of the processor, taken once when the program
     // starts, as Windows answers from what it learned at boot.
+    // For AVX2 the runtime also checks, as Windows does, that the system
+    // saves the 256-bit registers (the processor's OSXSAVE bit and XCR0).
     if (feature == PF_SSSE3_INSTRUCTIONS_AVAILABLE) return __builtin_cpu_supports("ssse3") ? TRUE : FALSE;
+    if (feature == PF_AVX2_INSTRUCTIONS_AVAILABLE) return __builtin_cpu_supports("avx2") ? TRUE : FALSE;
 #else
     (void)feature;
 #endif

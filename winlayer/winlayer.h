@@ -101,8 +101,9 @@ SIZE_T LocalSize(HLOCAL block);
 
 int _stricmp(const char *a, const char *b);
 
-// Of the processor features only the one the plug-ins ask about is known.
+// Of the processor features only those the plug-ins ask about are known.
 #define PF_SSSE3_INSTRUCTIONS_AVAILABLE 36
+#define PF_AVX2_INSTRUCTIONS_AVAILABLE 40
 BOOL IsProcessorFeaturePresent(DWORD feature);
 
 // --- test support, not part of Win32 -------------------------------------

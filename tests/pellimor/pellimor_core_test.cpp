@@ -1,10 +1,18 @@
 // The decoder's internals, reached directly: channel scales, row layout, and
-// every way through the conversion (the scalar loop is the one a processor
-// without SSSE3 takes, so the exports alone would not exercise it here).
+// every way through the conversion this processor runs (the exports alone
+// take only the fastest).
+#include <stdio.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
+#endif
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -40,19 +48,24 @@ INSTANTIATE_TEST_SUITE_P(
                     ScaleCase{0x80000000u, CHANNEL_RIGHT, 24, 1},
                     ScaleCase{0xFFFFFFFFu, CHANNEL_RIGHT, 24, 32}));
 
-TEST(ChannelScales, LanesWhereTheMasksFit) {
+TEST(ChannelScales, LanesWorkedByHand) {
     ChannelScale red = derive_channel_scale(0xF800), green = derive_channel_scale(0x0101),
                  blue = derive_channel_scale(0x0001);
-    PixelTables t;
-    build_pixel_tables(&red, &green, &blue, &t);
-    EXPECT_EQ(t.lanes_fit, 1);
-    EXPECT_EQ(t.lane_lift[2], 0);       // red's top bit is bit 15 already
-    EXPECT_EQ(t.lane_factor[2], 0x108);  // two copies of 5 bits
-    EXPECT_EQ(t.lane_factor[1], 0x100);  // a span of 9: one copy
-    EXPECT_EQ(t.lane_factor[0], 0x1FE);  // one bit, eight copies
-    green = derive_channel_scale(0x10000);
-    build_pixel_tables(&red, &green, &blue, &t);
-    EXPECT_EQ(t.lanes_fit, 0);
+    PixelLanes l;
+    derive_pixel_lanes(&red, &green, &blue, &l);
+    EXPECT_EQ(l.lift[2], 0);         // red's top bit is bit 15 already
+    EXPECT_EQ(l.factor[2], 0x108);   // two copies of 5 bits
+    EXPECT_EQ(l.factor[1], 0x100);   // a span of 9: one copy
+    EXPECT_EQ(l.lift[0], 15);
+    EXPECT_EQ(l.factor[0], 0x1FE);   // one bit, eight copies
+    // Masks reaching past bit 15: bits 16 down to 9 of the pixel, then nothing.
+    red = derive_channel_scale(0x0001FFFF);
+    green = derive_channel_scale(0xFF000000u);
+    derive_pixel_lanes(&red, &green, &blue, &l);
+    EXPECT_EQ(l.mask[2], 0xFFFF);
+    EXPECT_EQ(l.lift[2], 0);
+    EXPECT_EQ(l.factor[2], 0x80);
+    EXPECT_EQ(l.factor[1], 0);
 }
 
 TEST(PixelLayouts, StridesPadsAndOverflow) {
@@ -74,26 +87,90 @@ TEST(PixelLayouts, StridesPadsAndOverflow) {
     EXPECT_FALSE(derive_pixel_layout(0x2AAAAAAB, 2, &l));
 }
 
-// The vector path is taken wherever the processor runs it.
-TEST(Conversion, BestPathIsTheVectorOneWhereTheProcessorHasIt) {
+// The paths this processor runs, by its own CPUID: SSSE3, and AVX2 where the
+// system also saves the 256-bit registers.
+std::vector<int> processor_paths() {
+    std::vector<int> paths = {CONVERT_SCALAR};
 #if defined(__i386__) || defined(__x86_64__)
     unsigned a = 0, b = 0, c = 0, d = 0;
-    bool ssse3 = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3);
-    EXPECT_EQ(convert_best_path(), ssse3 ? CONVERT_SSSE3 : CONVERT_SCALAR);
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return paths;
+    if (c & bit_SSSE3) paths.push_back(CONVERT_SSSE3);
+    bool ymm_saved = false;
+    if (c & bit_OSXSAVE) {
+        uint32_t lo, hi;
+        __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        ymm_saved = (lo & 6) == 6;
+    }
+    if (ymm_saved && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2))
+        paths.push_back(CONVERT_AVX2);
+#endif
+    return paths;
+}
+
+TEST(Conversion, BestPathIsTheFastestTheProcessorHas) {
+    EXPECT_EQ(convert_best_path(), processor_paths().back());
+}
+
+// `size` bytes that end where a page begins that may not be read or written.
+struct GuardedBytes {
+    uint8_t *base = nullptr;
+    size_t length = 0;  // the readable pages and the guard page
+    uint8_t *end = nullptr;
+};
+
+GuardedBytes guarded_bytes(size_t size) {
+    GuardedBytes g;
+#ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    size_t page = info.dwPageSize;
 #else
-    EXPECT_EQ(convert_best_path(), CONVERT_SCALAR);
+    size_t page = (size_t)sysconf(_SC_PAGESIZE);
+#endif
+    g.length = (size + page - 1) / page * page + page;
+#ifdef _WIN32
+    g.base = (uint8_t *)VirtualAlloc(nullptr, g.length, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    DWORD old;
+    if (g.base && !VirtualProtect(g.base + g.length - page, page, PAGE_NOACCESS, &old)) g.base = nullptr;
+#else
+    void *p = mmap(nullptr, g.length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    g.base = p == MAP_FAILED ? nullptr : (uint8_t *)p;
+    if (g.base && mprotect(g.base + g.length - page, page, PROT_NONE) != 0) g.base = nullptr;
+#endif
+    if (g.base) g.end = g.base + g.length - page;
+    return g;
+}
+
+void guarded_release(GuardedBytes *g) {
+#ifdef _WIN32
+    VirtualFree(g->base, 0, MEM_RELEASE);
+#else
+    munmap(g->base, g->length);
 #endif
 }
 
-// In place, in a block of exactly the output size (so that a sanitizer sees
-// any access past it), on every path, against the test's own decoder.
+// Every mask family, every width up to 70 and a few longer rows, on every
+// path this processor runs: in place, in a block whose end is a page that may
+// not be touched, against the test's own decoder and the scalar path's bytes;
+// and each row's pixels alone against such a page, converted out of place.
 TEST(Conversion, EveryPathInPlace) {
     const Masks families[] = {MASKS_565,  MASKS_555, MASKS_444, {0x0101, 0, 0x00FF0000},
-                              {0xFFFF, 0x0FF0, 0x8001}, {0x0001, 0x0006, 0x00F0}};
-    int paths[] = {CONVERT_SCALAR, convert_best_path()};
+                              {0xFFFF, 0x0FF0, 0x8001}, {0x0001, 0x0006, 0x00F0},
+                              {0x0001FFFF, 0x00038000, 0xFFFFFFFFu}};
+    std::vector<int32_t> widths;
+    for (int32_t w = 1; w <= 70; ++w) widths.push_back(w);
+    for (int32_t w : {95, 96, 127, 129, 258}) widths.push_back(w);
+    const std::vector<int> paths = processor_paths();
+    std::string ran;
+    for (int path : paths) ran += std::string(" ") + convert_path_name(path);
+    printf("paths run:%s\n", ran.c_str());
+    RecordProperty("paths", ran.substr(1));
+
+    GuardedBytes guard = guarded_bytes(258 * 4 * 4);
+    ASSERT_NE(guard.base, nullptr);
     uint32_t seed = 500;
     for (const Masks &m : families)
-        for (int32_t w = 1; w <= 70; ++w)
+        for (int32_t w : widths)
             for (int32_t h = 1; h <= 4; ++h) {
                 Bytes file = make_bmp16(w, h, m, random_pixels(w * h, ++seed));
                 Bytes expected = reference_decode(file);
@@ -102,19 +179,27 @@ TEST(Conversion, EveryPathInPlace) {
                 ChannelScale red = derive_channel_scale(m.red);
                 ChannelScale green = derive_channel_scale(m.green);
                 ChannelScale blue = derive_channel_scale(m.blue);
-                PixelTables tables;
-                build_pixel_tables(&red, &green, &blue, &tables);
-                // With lanes_fit cleared the vector path looks every digit up instead.
-                for (int32_t lanes : {tables.lanes_fit, 0})
-                    for (int path : paths) {
-                        tables.lanes_fit = lanes;
-                        Bytes block(layout.out_size, 0xEE);
-                        memcpy(&block[layout.out_size - layout.in_size], &file[66], layout.in_size);
-                        ASSERT_TRUE(convert_picture(block.data(), &layout, &tables, path, nullptr, 0));
-                        ASSERT_EQ(block, expected) << "path " << path << " lanes " << lanes
-                                                   << " width " << w << " height " << h;
-                    }
+                PixelLanes lanes;
+                derive_pixel_lanes(&red, &green, &blue, &lanes);
+                // With white_by_lanes cleared the vector paths look for 0xFFFF themselves.
+                for (int32_t white : {lanes.white_by_lanes, 0})
+                for (int path : paths) {
+                    lanes.white_by_lanes = white;
+                    uint8_t *block = guard.end - layout.out_size;
+                    memset(block, 0xEE, layout.out_size - layout.in_size);
+                    memcpy(guard.end - layout.in_size, &file[66], layout.in_size);
+                    ASSERT_TRUE(convert_picture(block, &layout, &lanes, path, nullptr, 0));
+                    ASSERT_EQ(Bytes(block, guard.end), expected)
+                        << convert_path_name(path) << " width " << w << " height " << h;
+                    if (h > 1) continue;
+                    uint8_t *row = guard.end - 2 * (size_t)w;
+                    memcpy(row, &file[66], 2 * (size_t)w);
+                    Bytes out(layout.out_stride, 0xEE);
+                    convert_row(out.data(), row, w, layout.pad, UINT32_MAX, &lanes, path);
+                    ASSERT_EQ(out, expected) << convert_path_name(path) << " width " << w;
+                }
             }
+    guarded_release(&guard);
 }
 
 }  // namespace

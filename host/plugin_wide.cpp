@@ -167,17 +167,19 @@ std::u16string plugin_widen(const char *text) {
         MultiByteToWideChar(CP_ACP, 0, text, -1, (wchar_t *)&out[0], n);
     }
 #else
-    // UTF-8; a byte that starts no valid sequence stands for itself.
+    // UTF-8; a byte that starts no valid, shortest sequence stands for itself.
     const unsigned char *p = (const unsigned char *)text;
     while (*p) {
         uint32_t c = *p, extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
         size_t k = 1;
         for (; k <= extra && (p[k] & 0xC0) == 0x80; ++k) c = (c << 6) | (p[k] & 0x3F);
-        if (k <= extra) {
+        if (extra && k > extra) c &= (1u << (5 * extra + 6)) - 1;
+        // A cut sequence, an overlong one (C0 80 for U+0000) or one past
+        // U+10FFFF names no character.
+        static const uint32_t SHORTEST[4] = {0, 0x80, 0x800, 0x10000};
+        if (k <= extra || c < SHORTEST[extra] || c > 0x10FFFF) {
             c = *p;
             k = 1;
-        } else if (extra) {
-            c &= (1u << (5 * extra + 6)) - 1;
         }
         p += k;
         if (c >= 0x10000) {

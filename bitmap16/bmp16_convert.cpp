@@ -13,16 +13,18 @@ namespace {
 
 // Channel c (0 blue, 1 green, 2 red) of pixel p, as PixelLanes describes.
 inline uint32_t lane_channel(uint32_t p, const PixelLanes *lanes, int c) {
-    return ((p & lanes->mask[c]) << lanes->lift[c]) * lanes->factor[c] >> 16;
+    return ((p << lanes->shift[c]) & lanes->mask[c]) * lanes->factor[c] >> 16;
 }
 
-void convert_pixels_scalar(uint8_t *out, const uint8_t *in, uint32_t count,
-                           const PixelLanes *lanes) {
+inline void convert_pixels_scalar(uint8_t *out, const uint8_t *in, uint32_t count,
+                                  const PixelLanes *lanes) {
+    // A copy the stores below cannot reach, so that it stays in registers.
+    const PixelLanes l = *lanes;
     for (uint32_t k = 0; k < count; ++k) {
         uint32_t p = (uint32_t)in[0] | (uint32_t)in[1] << 8;
-        uint32_t blue = lane_channel(p, lanes, 0);
-        uint32_t green = lane_channel(p, lanes, 1);
-        uint32_t red = lane_channel(p, lanes, 2);
+        uint32_t blue = lane_channel(p, &l, 0);
+        uint32_t green = lane_channel(p, &l, 1);
+        uint32_t red = lane_channel(p, &l, 2);
         // 0xFFFF is white whatever the masks say; 0 is black by the lanes.
         if (p == 0xFFFF) blue = green = red = 0xFF;
         out[0] = (uint8_t)blue;
@@ -33,31 +35,45 @@ void convert_pixels_scalar(uint8_t *out, const uint8_t *in, uint32_t count,
     }
 }
 
-#ifdef BMP16_X86
-
-// The SSSE3 groups turn sixteen pixels into three vectors: blue | green << 8
-// in the 16-bit lanes of one vector for pixels 0-7 and of another for pixels
-// 8-15, and the reds, pixel i's in byte 2i and pixel i + 8's in byte 2i + 1. Byte shuffles then lay them out as 48 bytes of triples:
-// TRIPLES.m[v][s] picks, for output vector v, the bytes of source s (0 the
-// first blue-green vector, 1 the second, 2 the reds), 0x80 leaving a zero.
-struct TripleMasks {
-    uint8_t m[3][3][16];
-};
-
-constexpr TripleMasks make_triple_masks() {
-    TripleMasks masks{};
-    for (int v = 0; v < 3; ++v)
-        for (int s = 0; s < 3; ++s)
-            for (int i = 0; i < 16; ++i) {
-                int at = 16 * v + i, pixel = at / 3, channel = at % 3;
-                int source = channel == 2 ? 2 : pixel / 8;
-                int index = channel == 2 ? 2 * (pixel % 8) + pixel / 8 : 2 * (pixel % 8) + channel;
-                masks.m[v][s][i] = (uint8_t)(source == s ? index : 0x80);
-            }
-    return masks;
+// The zero bytes that end an output row: at most 3. Written out rather than
+// as a loop, which the compiler makes a call to memset, and a call in the
+// vector paths' row loops costs more than the row.
+inline void write_pad(uint8_t *out, uint32_t pad) {
+    if (pad > 0) out[0] = 0;
+    if (pad > 1) out[1] = 0;
+    if (pad > 2) out[2] = 0;
 }
 
-alignas(16) constexpr TripleMasks TRIPLES = make_triple_masks();
+// Rows to convert, each `out_stride` after the last in the output and
+// `in_stride` in the input. The first row's input lies `lead` bytes ahead of
+// its output; each next row's lies in_stride - out_stride bytes nearer, as
+// the output rows are the longer.
+struct RowSpan {
+    uint32_t rows;
+    uint32_t width;
+    uint32_t pad;
+    uint32_t in_stride;
+    uint32_t out_stride;
+    uint32_t lead;
+};
+
+// A vector group of n pixels at pixel k loads input bytes 2k to 2k + 2n and
+// only then stores output bytes 3k to 3k + 3n; the next unread input is at
+// lead + 2k + 2n, so the group may run only while k + n <= lead. Groups read
+// and write exactly their own pixels, never a row's padding or what follows.
+inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
+
+void convert_rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span,
+                         const PixelLanes *lanes) {
+    for (uint32_t r = 0; r < span->rows; ++r) {
+        convert_pixels_scalar(out, in, span->width, lanes);
+        write_pad(out + (size_t)3 * span->width, span->pad);
+        out += span->out_stride;
+        in += span->in_stride;
+    }
+}
+
+#ifdef BMP16_X86
 
 // A 32-bit Windows host may call with the stack aligned to 4 bytes only; the
 // vector spills need 16, or 32 for the AVX2 ones.
@@ -67,135 +83,245 @@ alignas(16) constexpr TripleMasks TRIPLES = make_triple_masks();
 #define BMP16_ALIGN_STACK
 #endif
 
-__attribute__((target("ssse3"))) inline __m128i load16(const uint8_t *p) {
+// A group of 16 pixels makes 48 output bytes, three chunks of 16. Chunk r
+// takes its pixels from the 8 that start at pixel 4r (input byte 8r), which
+// hold all it needs: its byte j is channel (16r + j) % 3 of pixel
+// (16r + j) / 3. Each chunk is made as two halves of eight 16-bit lanes, the
+// lane for byte j in half j / 8, packed to bytes at the end. One byte
+// shuffle puts each lane's pixel in it, as it is or moved up by 8 as its
+// channel asks (PixelLanes.shift); then one AND and one multiply give the
+// channel, as the scalar path does.
+struct ChunkTables {
+    uint8_t plain[3][2][16];    // the pixel as it is
+    uint8_t shifted[3][2][16];  // the pixel << 8
+    uint8_t channel[3][2][16];  // bytes 2c and 2c + 1 of a vector of channel words
+};
+
+constexpr ChunkTables make_chunk_tables() {
+    ChunkTables t{};
+    for (int r = 0; r < 3; ++r)
+        for (int h = 0; h < 2; ++h)
+            for (int i = 0; i < 8; ++i) {
+                int q = 16 * r + 8 * h + i, pixel = q / 3, c = q % 3;
+                int low = 2 * (pixel - 4 * r);  // the pixel's first byte in the chunk's input
+                t.plain[r][h][2 * i] = (uint8_t)low;
+                t.plain[r][h][2 * i + 1] = (uint8_t)(low + 1);
+                t.shifted[r][h][2 * i] = 0x80;
+                t.shifted[r][h][2 * i + 1] = (uint8_t)low;
+                t.channel[r][h][2 * i] = (uint8_t)(2 * c);
+                t.channel[r][h][2 * i + 1] = (uint8_t)(2 * c + 1);
+            }
+    return t;
+}
+
+alignas(16) constexpr ChunkTables CHUNKS = make_chunk_tables();
+
+// What each lane of each half of each chunk needs: the shuffle that brings
+// its pixel, its channel's mask and factor. For the SSSE3 and the AVX2
+// groups of 16 alike.
+struct Chunks128 {
+    __m128i pick[3][2], mask[3][2], factor[3][2];
+};
+
+__attribute__((target("ssse3"))) inline __m128i load16(const void *p) {
     return _mm_loadu_si128((const __m128i *)p);
 }
 
-// One channel of eight pixels in 16-bit lanes.
-__attribute__((target("ssse3"))) inline __m128i channel_ssse3(__m128i p, __m128i mask, __m128i lift,
-                                                             __m128i factor) {
-    return _mm_mulhi_epu16(_mm_sll_epi16(_mm_and_si128(p, mask), lift), factor);
-}
-
-// Converts `groups` runs of 16 pixels: 32 bytes are loaded before 48 are
-// stored. WHITE adds the test for 0xFFFF that lanes->white_by_lanes makes
-// needless.
-template <bool WHITE>
-__attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_groups_ssse3(
-    uint8_t *out, const uint8_t *in, uint32_t groups, const PixelLanes *lanes) {
-    const __m128i all_ones = _mm_set1_epi8(-1);
-    __m128i mask[3], lift[3], factor[3];
-    for (int c = 0; c < 3; ++c) {
-        mask[c] = _mm_set1_epi16((short)lanes->mask[c]);
-        lift[c] = _mm_cvtsi32_si128(lanes->lift[c]);
-        factor[c] = _mm_set1_epi16((short)lanes->factor[c]);
-    }
-    for (uint32_t g = 0; g < groups; ++g) {
-        __m128i a = load16(in);
-        __m128i b = load16(in + 16);
-        __m128i bg_a = _mm_or_si128(channel_ssse3(a, mask[0], lift[0], factor[0]),
-                                    _mm_slli_epi16(channel_ssse3(a, mask[1], lift[1], factor[1]), 8));
-        __m128i bg_b = _mm_or_si128(channel_ssse3(b, mask[0], lift[0], factor[0]),
-                                    _mm_slli_epi16(channel_ssse3(b, mask[1], lift[1], factor[1]), 8));
-        __m128i red = _mm_or_si128(channel_ssse3(a, mask[2], lift[2], factor[2]),
-                                   _mm_slli_epi16(channel_ssse3(b, mask[2], lift[2], factor[2]), 8));
-        if (WHITE) {
-            __m128i white_a = _mm_cmpeq_epi16(a, all_ones);
-            __m128i white_b = _mm_cmpeq_epi16(b, all_ones);
-            bg_a = _mm_or_si128(bg_a, white_a);
-            bg_b = _mm_or_si128(bg_b, white_b);
-            red = _mm_or_si128(red, _mm_or_si128(_mm_srli_epi16(white_a, 8), _mm_slli_epi16(white_b, 8)));
+__attribute__((target("ssse3"))) inline void chunks_128(const PixelLanes *lanes, Chunks128 *k) {
+    const __m128i masks = _mm_setr_epi16((short)lanes->mask[0], (short)lanes->mask[1],
+                                         (short)lanes->mask[2], 0, 0, 0, 0, 0);
+    const __m128i factors = _mm_setr_epi16((short)lanes->factor[0], (short)lanes->factor[1],
+                                           (short)lanes->factor[2], 0, 0, 0, 0, 0);
+    const __m128i lows = _mm_setr_epi16(lanes->shift[0] ? -1 : 0, lanes->shift[1] ? -1 : 0,
+                                        lanes->shift[2] ? -1 : 0, 0, 0, 0, 0, 0);
+    for (int r = 0; r < 3; ++r)
+        for (int h = 0; h < 2; ++h) {
+            __m128i channel = load16(CHUNKS.channel[r][h]);
+            __m128i low = _mm_shuffle_epi8(lows, channel);
+            k->mask[r][h] = _mm_shuffle_epi8(masks, channel);
+            k->factor[r][h] = _mm_shuffle_epi8(factors, channel);
+            k->pick[r][h] = _mm_or_si128(_mm_and_si128(low, load16(CHUNKS.shifted[r][h])),
+                                         _mm_andnot_si128(low, load16(CHUNKS.plain[r][h])));
         }
-        __m128i o0 = _mm_or_si128(_mm_shuffle_epi8(bg_a, load16(TRIPLES.m[0][0])),
-                                  _mm_shuffle_epi8(red, load16(TRIPLES.m[0][2])));
-        __m128i o1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(bg_a, load16(TRIPLES.m[1][0])),
-                                               _mm_shuffle_epi8(bg_b, load16(TRIPLES.m[1][1]))),
-                                  _mm_shuffle_epi8(red, load16(TRIPLES.m[1][2])));
-        __m128i o2 = _mm_or_si128(_mm_shuffle_epi8(bg_b, load16(TRIPLES.m[2][1])),
-                                  _mm_shuffle_epi8(red, load16(TRIPLES.m[2][2])));
-        _mm_storeu_si128((__m128i *)out, o0);
-        _mm_storeu_si128((__m128i *)(out + 16), o1);
-        _mm_storeu_si128((__m128i *)(out + 32), o2);
-        in += 32;
-        out += 48;
-    }
 }
 
-// Sixteen pixels at `in` into 48 bytes at `out`, in four stores of 16 bytes
-// 12 apart, so that each store's last 4 bytes (zeros) are written over by the
-// next. The last store's reach 4 bytes past the 48 unless EXACT, where it is
-// split into 8 bytes and 4.
-template <bool WHITE, int LOW, bool EXACT>
-__attribute__((target("avx2"))) inline void convert_16_avx2(uint8_t *out, const uint8_t *in,
-                                                            const __m256i *mask,
-                                                            const __m256i *factor, __m256i squeeze) {
-    __m256i p = _mm256_loadu_si256((const __m256i *)in);
-    __m256i p8 = _mm256_slli_epi16(p, 8);
-    __m256i slot[3];
-    for (int k = 0; k < 3; ++k)
-        slot[k] = _mm256_mulhi_epu16(_mm256_and_si256(k < LOW ? p8 : p, mask[k]), factor[k]);
-    __m256i pair = _mm256_or_si256(slot[0], _mm256_slli_epi16(slot[1], 8));
-    __m256i third = slot[2];
-    if (WHITE) {
-        __m256i white = _mm256_cmpeq_epi16(p, _mm256_set1_epi8(-1));
-        pair = _mm256_or_si256(pair, white);
-        third = _mm256_or_si256(third, _mm256_srli_epi16(white, 8));
-    }
-    // Pixels 0-3 and 8-11, then 4-7 and 12-15, as slot 0, 1, 2 and a zero.
-    __m256i lo = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(pair, third), squeeze);
-    __m256i hi = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(pair, third), squeeze);
-    _mm_storeu_si128((__m128i *)out, _mm256_castsi256_si128(lo));
-    _mm_storeu_si128((__m128i *)(out + 12), _mm256_castsi256_si128(hi));
-    _mm_storeu_si128((__m128i *)(out + 24), _mm256_extracti128_si256(lo, 1));
-    __m128i last = _mm256_extracti128_si256(hi, 1);
-    if (EXACT) {
-        _mm_storel_epi64((__m128i *)(out + 36), last);
-        uint32_t tail = (uint32_t)_mm_extract_epi32(last, 2);
-        memcpy(out + 44, &tail, 4);
-    } else {
-        _mm_storeu_si128((__m128i *)(out + 36), last);
-    }
-}
-
-// Converts `units` runs of 16 pixels, each loading its 32 bytes before it
-// stores its 48. All but the last store 4 bytes further, which the next
-// covers.
-template <bool WHITE, int LOW>
-__attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_units_avx2(
-    uint8_t *out, const uint8_t *in, uint32_t units, const PixelLanes *lanes) {
-    __m256i mask[3], factor[3];
-    for (int k = 0; k < 3; ++k) {
-        mask[k] = _mm256_set1_epi16((short)lanes->slot_mask[k]);
-        factor[k] = _mm256_set1_epi16((short)lanes->slot_factor[k]);
-    }
-    const __m256i squeeze =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)lanes->slot_squeeze));
-    for (; units >= 3; units -= 2) {
-        convert_16_avx2<WHITE, LOW, false>(out, in, mask, factor, squeeze);
-        convert_16_avx2<WHITE, LOW, false>(out + 48, in + 32, mask, factor, squeeze);
-        in += 64;
-        out += 96;
-    }
-    if (units == 2) {
-        convert_16_avx2<WHITE, LOW, false>(out, in, mask, factor, squeeze);
-        in += 32;
-        out += 48;
-    }
-    convert_16_avx2<WHITE, LOW, true>(out, in, mask, factor, squeeze);
-}
-
-// `units` at least 1.
+// Half h of chunk r: eight output bytes in 16-bit lanes, from the chunk's
+// input `from`. WHITE adds the test for 0xFFFF that lanes->white_by_lanes
+// makes needless.
 template <bool WHITE>
-void convert_slots_avx2(uint8_t *out, const uint8_t *in, uint32_t units, const PixelLanes *lanes) {
-    switch (lanes->slot_low) {
-    case 0: convert_units_avx2<WHITE, 0>(out, in, units, lanes); break;
-    case 1: convert_units_avx2<WHITE, 1>(out, in, units, lanes); break;
-    case 2: convert_units_avx2<WHITE, 2>(out, in, units, lanes); break;
-    default: convert_units_avx2<WHITE, 3>(out, in, units, lanes); break;
+__attribute__((target("ssse3"), always_inline)) inline __m128i half_128(__m128i from,
+                                                                       const Chunks128 *k, int r,
+                                                                       int h) {
+    __m128i v = _mm_shuffle_epi8(from, k->pick[r][h]);
+    v = _mm_mulhi_epu16(_mm_and_si128(v, k->mask[r][h]), k->factor[r][h]);
+    if (WHITE) {
+        __m128i p = _mm_shuffle_epi8(from, load16(CHUNKS.plain[r][h]));
+        v = _mm_or_si128(v, _mm_srli_epi16(_mm_cmpeq_epi16(p, _mm_set1_epi8(-1)), 8));
+    }
+    return v;
+}
+
+// Sixteen pixels: 32 bytes are loaded before 48 are stored.
+template <bool WHITE>
+__attribute__((target("ssse3"), always_inline)) inline void convert_16(uint8_t *out,
+                                                                       const uint8_t *in,
+                                                                       const Chunks128 *k) {
+    const __m128i from[3] = {load16(in), load16(in + 8), load16(in + 16)};
+    for (int r = 0; r < 3; ++r)
+        _mm_storeu_si128((__m128i *)(out + 16 * r),
+                         _mm_packus_epi16(half_128<WHITE>(from[r], k, r, 0),
+                                          half_128<WHITE>(from[r], k, r, 1)));
+}
+
+template <bool WHITE>
+__attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_rows_ssse3(
+    uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
+    Chunks128 k;
+    chunks_128(lanes, &k);
+    uint32_t lead = span->lead;
+    for (uint32_t r = 0; r < span->rows; ++r) {
+        uint32_t room = vector_room(span->width, lead);
+        size_t done = 0;  // pixels converted; as a size_t no offset below can wrap
+        for (; done + 16 <= room; done += 16) convert_16<WHITE>(out + 3 * done, in + 2 * done, &k);
+        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done), lanes);
+        write_pad(out + (size_t)3 * span->width, span->pad);
+        out += span->out_stride;
+        in += span->in_stride;
+        lead -= span->out_stride - span->in_stride;
+    }
+}
+
+// The AVX2 units of 32 pixels store 96 bytes as three stores of 32: store s
+// holds chunks 2s and 2s + 1 of the unit's six, each as the groups of 16
+// make it, in its own 128-bit half.
+struct Chunks256 {
+    __m256i pick[3][2], mask[3][2], factor[3][2];
+    __m256i plain[3][2];
+};
+
+// Where chunk i of a unit of 32 takes its input: its group's start plus 8r.
+constexpr int unit_chunk_input(int i) { return 32 * (i / 3) + 8 * (i % 3); }
+
+__attribute__((target("avx2"))) inline __m256i pair_256(__m128i low, __m128i high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+__attribute__((target("avx2"))) inline void chunks_256(const Chunks128 *k, Chunks256 *w) {
+    for (int s = 0; s < 3; ++s) {
+        int a = (2 * s) % 3, b = (2 * s + 1) % 3;
+        for (int h = 0; h < 2; ++h) {
+            w->pick[s][h] = pair_256(k->pick[a][h], k->pick[b][h]);
+            w->mask[s][h] = pair_256(k->mask[a][h], k->mask[b][h]);
+            w->factor[s][h] = pair_256(k->factor[a][h], k->factor[b][h]);
+            w->plain[s][h] = pair_256(load16(CHUNKS.plain[a][h]), load16(CHUNKS.plain[b][h]));
+        }
+    }
+}
+
+// Half h of store s, as half_128 makes half h of a chunk.
+template <bool WHITE>
+__attribute__((target("avx2"), always_inline)) inline __m256i half_256(__m256i from,
+                                                                      const Chunks256 *w, int s,
+                                                                      int h) {
+    __m256i v = _mm256_shuffle_epi8(from, w->pick[s][h]);
+    v = _mm256_mulhi_epu16(_mm256_and_si256(v, w->mask[s][h]), w->factor[s][h]);
+    if (WHITE) {
+        __m256i p = _mm256_shuffle_epi8(from, w->plain[s][h]);
+        v = _mm256_or_si256(v, _mm256_srli_epi16(_mm256_cmpeq_epi16(p, _mm256_set1_epi8(-1)), 8));
+    }
+    return v;
+}
+
+// Thirty-two pixels: 64 bytes are loaded before 96 are stored.
+template <bool WHITE>
+__attribute__((target("avx2"), always_inline)) inline void convert_32(uint8_t *out,
+                                                                      const uint8_t *in,
+                                                                      const Chunks256 *w) {
+    __m256i from[3];
+    for (int s = 0; s < 3; ++s)
+        from[s] = pair_256(load16(in + unit_chunk_input(2 * s)),
+                           load16(in + unit_chunk_input(2 * s + 1)));
+    for (int s = 0; s < 3; ++s)
+        _mm256_storeu_si256((__m256i *)(out + 32 * s),
+                            _mm256_packus_epi16(half_256<WHITE>(from[s], w, s, 0),
+                                                half_256<WHITE>(from[s], w, s, 1)));
+}
+
+// Runs of 32 pixels, then one of 16 where the row has room, then single pixels.
+template <bool WHITE>
+__attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_rows_avx2(
+    uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
+    Chunks128 k;
+    chunks_128(lanes, &k);
+    Chunks256 w;
+    chunks_256(&k, &w);
+    uint32_t lead = span->lead;
+    for (uint32_t r = 0; r < span->rows; ++r) {
+        uint32_t room = vector_room(span->width, lead);
+        size_t done = 0;  // pixels converted; as a size_t no offset below can wrap
+        // The runs of 32 store on 32-byte boundaries, so that no store is
+        // split between cache lines: pixel i's triple is there when
+        // 3i = -out (mod 32), and 11 * 3 = 1 (mod 32). The pixels before go
+        // 16 and one by one.
+        uint32_t head = (uint32_t)(0u - (uint32_t)(uintptr_t)out) * 11u % 32u;
+        if (head + 32 <= room) {
+            if (head >= 16) {
+                convert_16<WHITE>(out, in, &k);
+                done = 16;
+            }
+            convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(head - done), lanes);
+            done = head;
+        }
+        // Two runs a turn: the loop's own work then weighs less.
+        for (; done + 64 <= room; done += 64) {
+            convert_32<WHITE>(out + 3 * done, in + 2 * done, &w);
+            convert_32<WHITE>(out + 3 * done + 96, in + 2 * done + 64, &w);
+        }
+        if (done + 32 <= room) {
+            convert_32<WHITE>(out + 3 * done, in + 2 * done, &w);
+            done += 32;
+        }
+        if (done + 16 <= room) {
+            convert_16<WHITE>(out + 3 * done, in + 2 * done, &k);
+            done += 16;
+        }
+        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done), lanes);
+        write_pad(out + (size_t)3 * span->width, span->pad);
+        out += span->out_stride;
+        in += span->in_stride;
+        lead -= span->out_stride - span->in_stride;
     }
 }
 
 #endif
+
+void convert_rows(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
+                  int path) {
+#ifdef BMP16_X86
+    int white = !lanes->white_by_lanes;
+    // Rows too short for a run of 32, or for a group of 16, need not pay
+    // for setting up the wider paths.
+    if (span->width < 32 && path == CONVERT_AVX2) path = CONVERT_SSSE3;
+    if (span->width < 16) path = CONVERT_SCALAR;
+    if (path == CONVERT_AVX2) {
+        if (white)
+            convert_rows_avx2<true>(out, in, span, lanes);
+        else
+            convert_rows_avx2<false>(out, in, span, lanes);
+        return;
+    }
+    if (path == CONVERT_SSSE3) {
+        if (white)
+            convert_rows_ssse3<true>(out, in, span, lanes);
+        else
+            convert_rows_ssse3<false>(out, in, span, lanes);
+        return;
+    }
+#else
+    (void)path;
+#endif
+    convert_rows_scalar(out, in, span, lanes);
+}
 
 }  // namespace
 
@@ -264,34 +390,23 @@ void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
                 lift = 15 - top;
                 top = 15;
             }
-            // A copy `at` bits below the first is the masked value moved
+            // A copy `at` bits below the first is the lifted value moved
             // right by top - 7 + at, which the high half gives for a factor
             // of 1 << (23 - top - at); one moved right by 16 or more is 0.
             for (uint32_t at = 0; at < 8 && top + at <= 23; at += s->width)
                 factor |= 1u << (23 - top - at);
         }
-        lanes->mask[c] = (uint16_t)s->mask;
-        lanes->lift[c] = (uint16_t)lift;
-        lanes->factor[c] = (uint16_t)factor;
+        // The factor is below 1 << 9, so lifted by at most 7 it fits in 16
+        // bits; a lift of 8 or more belongs to a mask within the low byte,
+        // which moves up by 8 instead.
+        uint32_t shift = lift >= 8 ? 8 : 0;
+        lanes->mask[c] = (uint16_t)((s->mask & 0xFFFF) << shift);
+        lanes->shift[c] = (uint16_t)shift;
+        lanes->factor[c] = (uint16_t)(factor << (lift - shift));
     }
     lanes->white_by_lanes = 1;
     for (int c = 0; c < 3; ++c)
         if (lane_channel(0xFFFF, lanes, c) != 0xFF) lanes->white_by_lanes = 0;
-    int slot_of[3];
-    int next = 0;
-    lanes->slot_low = 0;
-    for (int pass = 0; pass < 2; ++pass)
-        for (int c = 0; c < 3; ++c) {
-            int low = lanes->lift[c] >= 8;
-            if (low != (pass == 0)) continue;
-            uint32_t shift = low ? 8 : 0;
-            lanes->slot_mask[next] = (uint16_t)(lanes->mask[c] << shift);
-            lanes->slot_factor[next] = (uint16_t)(lanes->factor[c] << (lanes->lift[c] - shift));
-            lanes->slot_low += low;
-            slot_of[c] = next++;
-        }
-    for (int i = 0; i < 16; ++i)
-        lanes->slot_squeeze[i] = (uint8_t)(i < 12 ? 4 * (i / 3) + slot_of[i % 3] : 0x80);
 }
 
 // Asked on every call, of what the system learned about the processor at
@@ -314,59 +429,31 @@ const char *convert_path_name(int path) {
 
 void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, uint32_t lead,
                  const PixelLanes *lanes, int path) {
-    uint32_t done = 0;
-#ifdef BMP16_X86
-    // A group of n pixels at pixel k stores up to output byte 3k + 3n once
-    // input byte 2k + 2n is read; the next unread input is at lead + 2k + 2n,
-    // so a group may start only while k + n <= lead. Groups read exactly
-    // their own pixels, never the row's padding or what follows it.
-    uint32_t room = width < lead ? width : lead;
-    if (path >= CONVERT_AVX2) {
-        // Runs of 16 pixels; each but the last stores 4 bytes further, to
-        // 3k + 52, which stays below the next unread input at lead + 2k + 32
-        // and within the row as at least 16 more pixels follow.
-        uint32_t units = room / 16;
-        if (units && lanes->white_by_lanes)
-            convert_slots_avx2<false>(out, in, units, lanes);
-        else if (units)
-            convert_slots_avx2<true>(out, in, units, lanes);
-        done = units * 16;
-    }
-    if (path == CONVERT_SSSE3) {
-        uint32_t groups = (room - done) / 16;
-        uint8_t *to = out + (size_t)3 * done;
-        const uint8_t *from = in + (size_t)2 * done;
-        if (groups && lanes->white_by_lanes)
-            convert_groups_ssse3<false>(to, from, groups, lanes);
-        else if (groups)
-            convert_groups_ssse3<true>(to, from, groups, lanes);
-        done += groups * 16;
-    }
-#else
-    (void)lead;
-    (void)path;
-#endif
-    convert_pixels_scalar(out + (size_t)3 * done, in + (size_t)2 * done, width - done, lanes);
-    memset(out + (size_t)3 * width, 0, pad);
+    const RowSpan span = {1, width, pad, 0, 0, lead};
+    convert_rows(out, in, &span, lanes, path);
 }
 
 int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes *lanes,
                     int path, ProgressCallback progress, LONG_PTR user) {
-    const uint32_t width = layout->width;
     const uint32_t height = layout->height;
-    const uint32_t in_stride = layout->in_stride;
-    const uint32_t out_stride = layout->out_stride;
-    const uint32_t pad = layout->pad;
-    // The input rows end where the block ends; each row read moves the
-    // unread input in_stride on while the output moves out_stride.
-    uint32_t in_pos = layout->out_size - layout->in_size;
-    uint32_t out_pos = 0;
-    for (uint32_t i = 0; i < height; ++i) {
-        if (progress && progress((int32_t)i, (int32_t)height, user)) return 0;
-        convert_row(block + out_pos, block + in_pos, width, pad, in_pos - out_pos, lanes, path);
-        in_pos += in_stride;
-        out_pos += out_stride;
+    // The input rows end where the block ends, so the first row's input lies
+    // out_size - in_size bytes ahead of its output.
+    const uint32_t in_start = layout->out_size - layout->in_size;
+    RowSpan span = {height, layout->width, layout->pad, layout->in_stride, layout->out_stride,
+                    in_start};
+    if (!progress) {
+        convert_rows(block, block + in_start, &span, lanes, path);
+        return 1;
     }
-    if (progress && progress((int32_t)height, (int32_t)height, user)) return 0;
-    return 1;
+    // With a callback, one row at a time, asking before each.
+    span.rows = 1;
+    uint32_t in_pos = in_start, out_pos = 0;
+    for (uint32_t i = 0; i < height; ++i) {
+        if (progress((int32_t)i, (int32_t)height, user)) return 0;
+        span.lead = in_pos - out_pos;
+        convert_rows(block + out_pos, block + in_pos, &span, lanes, path);
+        in_pos += layout->in_stride;
+        out_pos += layout->out_stride;
+    }
+    return progress((int32_t)height, (int32_t)height, user) ? 0 : 1;
 }

@@ -38,32 +38,23 @@ struct PixelLayout {
 int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout);
 
 // Every channel of a pixel p in 0..0xFFFF is the high half of
-// ((p & mask) << lift) * factor: the lift puts the mask's top bit on bit 15
-// when it lies lower (a mask reaching higher is taken as it is), and the
-// factor adds one copy, each `width` bits lower than the last, for every
-// repetition that reaches bit 7 or below and stays above bit -1. The copies
-// never overlap, so their sum is the OR the expansion asks for, and it never
-// passes 255. Three small numbers per channel and nothing per picture size,
-// so a small picture pays almost nothing to set up.
+// ((p << shift) & mask) * factor. Think of the mask lifted until its top bit
+// is bit 15 (a mask reaching higher is taken as it is): the lifted value times
+// a factor with one bit for every repetition that reaches bit 7 or below and
+// stays above bit -1 has the channel in its high half. The copies never
+// overlap, so their sum is the OR the expansion asks for, and it never passes
+// 255. The lift is folded into the factor, which then still fits in 16 bits
+// unless the mask lies within the low byte; such a channel is taken from
+// p << 8 and its lift is 8 smaller. Three small numbers per channel and
+// nothing per picture size, so a small picture pays almost nothing to set up.
 struct PixelLanes {
-    uint16_t mask[3];    // blue, green, red; the mask's bits within 16
-    uint16_t lift[3];
-    uint16_t factor[3];  // at most 0x1FF
+    uint16_t mask[3];    // blue, green, red; the mask's bits within 16, moved by `shift`
+    uint16_t shift[3];   // 0, or 8 for a mask within the low byte
+    uint16_t factor[3];  // the repetitions, lifted
     // 1 when pixel 0xFFFF comes out white from the lanes alone, as it does
     // for masks of contiguous bits within the low 16; the vector paths then
     // need not look for it.
     int32_t white_by_lanes;
-    // The same for the AVX2 groups, which fold each lift into its factor,
-    // the high half of (p & mask) * (factor << lift) being the same number.
-    // Where the lifted factor would not fit in 16 bits the mask lies within
-    // the low byte, and that channel is taken from p << 8 with its lift 8
-    // smaller. The channels become slots, those from p << 8 first; slots 0
-    // and 1 share a 16-bit lane, and a byte shuffle puts each pixel's slots
-    // in blue, green, red order.
-    uint16_t slot_mask[3];
-    uint16_t slot_factor[3];
-    uint8_t slot_squeeze[16];  // the byte shuffle for four pixels of slot words
-    int32_t slot_low;          // the slots taken from p << 8
 };
 
 void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,

@@ -53,17 +53,18 @@ TEST(ChannelScales, LanesWorkedByHand) {
                  blue = derive_channel_scale(0x0001);
     PixelLanes l;
     derive_pixel_lanes(&red, &green, &blue, &l);
-    EXPECT_EQ(l.lift[2], 0);         // red's top bit is bit 15 already
+    EXPECT_EQ(l.shift[2], 0);        // red's top bit is bit 15 already
     EXPECT_EQ(l.factor[2], 0x108);   // two copies of 5 bits
-    EXPECT_EQ(l.factor[1], 0x100);   // a span of 9: one copy
-    EXPECT_EQ(l.lift[0], 15);
-    EXPECT_EQ(l.factor[0], 0x1FE);   // one bit, eight copies
+    EXPECT_EQ(l.factor[1], 0x8000);  // a span of 9: one copy, lifted by 7
+    EXPECT_EQ(l.shift[0], 8);        // within the low byte: lifted by 8 and 7 more
+    EXPECT_EQ(l.mask[0], 0x0100);
+    EXPECT_EQ(l.factor[0], 0xFF00);  // one bit, eight copies
     // Masks reaching past bit 15: bits 16 down to 9 of the pixel, then nothing.
     red = derive_channel_scale(0x0001FFFF);
     green = derive_channel_scale(0xFF000000u);
     derive_pixel_lanes(&red, &green, &blue, &l);
     EXPECT_EQ(l.mask[2], 0xFFFF);
-    EXPECT_EQ(l.lift[2], 0);
+    EXPECT_EQ(l.shift[2], 0);
     EXPECT_EQ(l.factor[2], 0x80);
     EXPECT_EQ(l.factor[1], 0);
 }

@@ -46,8 +46,9 @@ inline void write_pad(uint8_t *out, uint32_t pad) {
 
 // Rows to convert, each `out_stride` after the last in the output and
 // `in_stride` in the input. The first row's input lies `lead` bytes ahead of
-// its output; each next row's lies in_stride - out_stride bytes nearer, as
-// the output rows are the longer.
+// its output, and each next row's `lead_step` bytes nearer: in place that is
+// out_stride - in_stride, as the output rows are the longer. With a
+// callback, it is asked (r, rows) before row r.
 struct RowSpan {
     uint32_t rows;
     uint32_t width;
@@ -55,7 +56,15 @@ struct RowSpan {
     uint32_t in_stride;
     uint32_t out_stride;
     uint32_t lead;
+    uint32_t lead_step;
+    ProgressCallback progress;
+    LONG_PTR user;
 };
+
+// Whether the callback, if any, asks to stop before row r.
+inline int stop_asked(const RowSpan *span, uint32_t r) {
+    return span->progress && span->progress((int32_t)r, (int32_t)span->rows, span->user);
+}
 
 // A vector group of n pixels at pixel k loads input bytes 2k to 2k + 2n and
 // only then stores output bytes 3k to 3k + 3n; the next unread input is at
@@ -63,14 +72,17 @@ struct RowSpan {
 // and write exactly their own pixels, never a row's padding or what follows.
 inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
 
-void convert_rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span,
-                         const PixelLanes *lanes) {
+// Each row function returns 0 when the callback asks to stop.
+int convert_rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span,
+                        const PixelLanes *lanes) {
     for (uint32_t r = 0; r < span->rows; ++r) {
+        if (stop_asked(span, r)) return 0;
         convert_pixels_scalar(out, in, span->width, lanes);
         write_pad(out + (size_t)3 * span->width, span->pad);
         out += span->out_stride;
         in += span->in_stride;
     }
+    return 1;
 }
 
 #ifdef BMP16_X86
@@ -174,12 +186,13 @@ __attribute__((target("ssse3"), always_inline)) inline void convert_16(uint8_t *
 }
 
 template <bool WHITE>
-__attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_rows_ssse3(
+__attribute__((target("ssse3"))) BMP16_ALIGN_STACK int convert_rows_ssse3(
     uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
     Chunks128 k;
     chunks_128(lanes, &k);
     uint32_t lead = span->lead;
     for (uint32_t r = 0; r < span->rows; ++r) {
+        if (stop_asked(span, r)) return 0;
         uint32_t room = vector_room(span->width, lead);
         size_t done = 0;  // pixels converted; as a size_t no offset below can wrap
         for (; done + 16 <= room; done += 16) convert_16<WHITE>(out + 3 * done, in + 2 * done, &k);
@@ -187,8 +200,9 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK void convert_rows_ssse3(
         write_pad(out + (size_t)3 * span->width, span->pad);
         out += span->out_stride;
         in += span->in_stride;
-        lead -= span->out_stride - span->in_stride;
+        lead -= span->lead_step;
     }
+    return 1;
 }
 
 // The AVX2 units of 32 pixels store 96 bytes as three stores of 32: store s
@@ -249,7 +263,7 @@ __attribute__((target("avx2"), always_inline)) inline void convert_32(uint8_t *o
 
 // Runs of 32 pixels, then one of 16 where the row has room, then single pixels.
 template <bool WHITE>
-__attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_rows_avx2(
+__attribute__((target("avx2"))) BMP16_ALIGN_STACK int convert_rows_avx2(
     uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
     Chunks128 k;
     chunks_128(lanes, &k);
@@ -257,6 +271,7 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_rows_avx2(
     chunks_256(&k, &w);
     uint32_t lead = span->lead;
     for (uint32_t r = 0; r < span->rows; ++r) {
+        if (stop_asked(span, r)) return 0;
         uint32_t room = vector_room(span->width, lead);
         size_t done = 0;  // pixels converted; as a size_t no offset below can wrap
         // The runs of 32 store on 32-byte boundaries, so that no store is
@@ -289,38 +304,31 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK void convert_rows_avx2(
         write_pad(out + (size_t)3 * span->width, span->pad);
         out += span->out_stride;
         in += span->in_stride;
-        lead -= span->out_stride - span->in_stride;
+        lead -= span->lead_step;
     }
+    return 1;
 }
 
 #endif
 
-void convert_rows(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
-                  int path) {
+int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
+                 int path) {
 #ifdef BMP16_X86
     int white = !lanes->white_by_lanes;
     // Rows too short for a run of 32, or for a group of 16, need not pay
     // for setting up the wider paths.
     if (span->width < 32 && path == CONVERT_AVX2) path = CONVERT_SSSE3;
     if (span->width < 16) path = CONVERT_SCALAR;
-    if (path == CONVERT_AVX2) {
-        if (white)
-            convert_rows_avx2<true>(out, in, span, lanes);
-        else
-            convert_rows_avx2<false>(out, in, span, lanes);
-        return;
-    }
-    if (path == CONVERT_SSSE3) {
-        if (white)
-            convert_rows_ssse3<true>(out, in, span, lanes);
-        else
-            convert_rows_ssse3<false>(out, in, span, lanes);
-        return;
-    }
+    if (path == CONVERT_AVX2)
+        return white ? convert_rows_avx2<true>(out, in, span, lanes)
+                     : convert_rows_avx2<false>(out, in, span, lanes);
+    if (path == CONVERT_SSSE3)
+        return white ? convert_rows_ssse3<true>(out, in, span, lanes)
+                     : convert_rows_ssse3<false>(out, in, span, lanes);
 #else
     (void)path;
 #endif
-    convert_rows_scalar(out, in, span, lanes);
+    return convert_rows_scalar(out, in, span, lanes);
 }
 
 }  // namespace
@@ -427,10 +435,11 @@ const char *convert_path_name(int path) {
     return "scalar";
 }
 
-void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, uint32_t lead,
-                 const PixelLanes *lanes, int path) {
-    const RowSpan span = {1, width, pad, 0, 0, lead};
-    convert_rows(out, in, &span, lanes, path);
+void convert_rows(uint8_t *out, uint32_t out_stride, const uint8_t *in, uint32_t in_stride,
+                  uint32_t rows, uint32_t width, uint32_t pad, const PixelLanes *lanes, int path) {
+    // Apart, no store can reach input not yet read.
+    const RowSpan span = {rows, width, pad, in_stride, out_stride, UINT32_MAX, 0, nullptr, 0};
+    convert_span(out, in, &span, lanes, path);
 }
 
 int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes *lanes,
@@ -439,21 +448,15 @@ int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes 
     // The input rows end where the block ends, so the first row's input lies
     // out_size - in_size bytes ahead of its output.
     const uint32_t in_start = layout->out_size - layout->in_size;
-    RowSpan span = {height, layout->width, layout->pad, layout->in_stride, layout->out_stride,
-                    in_start};
-    if (!progress) {
-        convert_rows(block, block + in_start, &span, lanes, path);
-        return 1;
-    }
-    // With a callback, one row at a time, asking before each.
-    span.rows = 1;
-    uint32_t in_pos = in_start, out_pos = 0;
-    for (uint32_t i = 0; i < height; ++i) {
-        if (progress((int32_t)i, (int32_t)height, user)) return 0;
-        span.lead = in_pos - out_pos;
-        convert_rows(block + out_pos, block + in_pos, &span, lanes, path);
-        in_pos += layout->in_stride;
-        out_pos += layout->out_stride;
-    }
-    return progress((int32_t)height, (int32_t)height, user) ? 0 : 1;
+    const RowSpan span = {height,
+                          layout->width,
+                          layout->pad,
+                          layout->in_stride,
+                          layout->out_stride,
+                          in_start,
+                          layout->out_stride - layout->in_stride,
+                          progress,
+                          user};
+    if (!convert_span(block, block + in_start, &span, lanes, path)) return 0;
+    return !(progress && progress((int32_t)height, (int32_t)height, user));
 }

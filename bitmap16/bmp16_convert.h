@@ -70,14 +70,15 @@ int convert_best_path(void);
 // The name of a path for reports: "scalar", "SSSE3" or "AVX2".
 const char *convert_path_name(int path);
 
-// Converts `width` pixels from `in` into triples at `out`, then writes `pad`
-// zero bytes. When converting in place, `in` lies `lead` bytes ahead of `out`,
-// and no store reaches input that has not been read yet.
-void convert_row(uint8_t *out, const uint8_t *in, uint32_t width, uint32_t pad, uint32_t lead,
-                 const PixelLanes *lanes, int path);
+// Converts `rows` rows of `width` pixels from `in`, rows `in_stride` bytes
+// apart, into triples at `out`, rows `out_stride` apart, each followed by
+// `pad` zero bytes. Input and output do not overlap.
+void convert_rows(uint8_t *out, uint32_t out_stride, const uint8_t *in, uint32_t in_stride,
+                  uint32_t rows, uint32_t width, uint32_t pad, const PixelLanes *lanes, int path);
 
-// Converts a whole picture in `block` (layout->out_size bytes, the input rows
-// in its last layout->in_size bytes), reporting (i, height) before row i and
-// (height, height) at the end. Returns 0 when the callback asks to stop.
+// Converts a whole picture in place in `block` (layout->out_size bytes, the
+// input rows in its last layout->in_size bytes), no store reaching input not
+// yet read; reports (i, height) before row i and (height, height) at the end.
+// Returns 0 when the callback asks to stop.
 int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes *lanes,
                     int path, ProgressCallback progress, LONG_PTR user);

@@ -150,8 +150,21 @@ void guarded_release(GuardedBytes *g) {
 #endif
 }
 
+// Reports seen by a progress callback: (next, total) is expected, and the
+// report numbered `stop` answers stop.
+struct RowReports {
+    int32_t next = 0, total = 0, stop = -1;
+    bool in_order = true;
+};
+
+int32_t WINAPI count_reports(int32_t done, int32_t total, LONG_PTR user) {
+    RowReports *r = (RowReports *)user;
+    r->in_order = r->in_order && done == r->next && total == r->total;
+    return r->next++ == r->stop ? 1 : 0;
+}
+
 // Every mask family, every width up to 70 and a few longer rows, on every
-// path this processor runs: in place, in a block whose end is a page that may
+// path this processor runs, with a progress callback: in place, in a block whose end is a page that may
 // not be touched, against the test's own decoder and the scalar path's bytes;
 // and each row's pixels alone against such a page, converted out of place.
 TEST(Conversion, EveryPathInPlace) {
@@ -189,14 +202,25 @@ TEST(Conversion, EveryPathInPlace) {
                     uint8_t *block = guard.end - layout.out_size;
                     memset(block, 0xEE, layout.out_size - layout.in_size);
                     memcpy(guard.end - layout.in_size, &file[66], layout.in_size);
-                    ASSERT_TRUE(convert_picture(block, &layout, &lanes, path, nullptr, 0));
+                    RowReports reports;
+                    reports.total = h;
+                    ASSERT_TRUE(convert_picture(block, &layout, &lanes, path, count_reports,
+                                                (LONG_PTR)&reports));
                     ASSERT_EQ(Bytes(block, guard.end), expected)
                         << convert_path_name(path) << " width " << w << " height " << h;
+                    ASSERT_TRUE(reports.in_order && reports.next == h + 1);
+                    // Asked to stop before the last row: no more reports.
+                    reports = RowReports{0, h, h - 1};
+                    memcpy(guard.end - layout.in_size, &file[66], layout.in_size);
+                    ASSERT_FALSE(convert_picture(block, &layout, &lanes, path, count_reports,
+                                                 (LONG_PTR)&reports));
+                    ASSERT_TRUE(reports.in_order && reports.next == h);
                     if (h > 1) continue;
                     uint8_t *row = guard.end - 2 * (size_t)w;
                     memcpy(row, &file[66], 2 * (size_t)w);
                     Bytes out(layout.out_stride, 0xEE);
-                    convert_row(out.data(), row, w, layout.pad, UINT32_MAX, &lanes, path);
+                    convert_rows(out.data(), layout.out_stride, row, layout.in_stride, 1, w,
+                                 layout.pad, &lanes, path);
                     ASSERT_EQ(out, expected) << convert_path_name(path) << " width " << w;
                 }
             }

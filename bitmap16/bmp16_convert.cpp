@@ -61,9 +61,27 @@ struct RowSpan {
     LONG_PTR user;
 };
 
-// Whether the callback, if any, asks to stop before row r.
-inline int stop_asked(const RowSpan *span, uint32_t r) {
-    return span->progress && span->progress((int32_t)r, (int32_t)span->rows, span->user);
+// Runs `rows_of`, a path's row loop with what it has set up in `setup`,
+// over the span: all rows in one call without a callback, so that the loop
+// keeps its numbers in registers throughout; else one row a call, asking the
+// callback before each. Returns 0 when it asks to stop.
+template <typename Setup>
+int report_rows(uint8_t *out, const uint8_t *in, const RowSpan *span, const Setup *setup,
+                void (*rows_of)(uint8_t *, const uint8_t *, const RowSpan *, const Setup *)) {
+    if (!span->progress) {
+        rows_of(out, in, span, setup);
+        return 1;
+    }
+    RowSpan one = *span;
+    one.rows = 1;
+    for (uint32_t r = 0; r < span->rows; ++r) {
+        if (span->progress((int32_t)r, (int32_t)span->rows, span->user)) return 0;
+        rows_of(out, in, &one, setup);
+        out += span->out_stride;
+        in += span->in_stride;
+        one.lead -= span->lead_step;
+    }
+    return 1;
 }
 
 // A vector group of n pixels at pixel k loads input bytes 2k to 2k + 2n and
@@ -72,17 +90,13 @@ inline int stop_asked(const RowSpan *span, uint32_t r) {
 // and write exactly their own pixels, never a row's padding or what follows.
 inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
 
-// Each row function returns 0 when the callback asks to stop.
-int convert_rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span,
-                        const PixelLanes *lanes) {
+void rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
     for (uint32_t r = 0; r < span->rows; ++r) {
-        if (stop_asked(span, r)) return 0;
         convert_pixels_scalar(out, in, span->width, lanes);
         write_pad(out + (size_t)3 * span->width, span->pad);
         out += span->out_stride;
         in += span->in_stride;
     }
-    return 1;
 }
 
 #ifdef BMP16_X86
@@ -103,11 +117,15 @@ int convert_rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span,
 // shuffle puts each lane's pixel in it, as it is or moved up by 8 as its
 // channel asks (PixelLanes.shift); then one AND and one multiply give the
 // channel, as the scalar path does.
+// Lane i of half h of chunk r is channel (16r + 8h + i) % 3 = (r + 2h + i) % 3,
+// so the channels follow one of three patterns, p = (r + 2h) % 3.
 struct ChunkTables {
     uint8_t plain[3][2][16];    // the pixel as it is
     uint8_t shifted[3][2][16];  // the pixel << 8
-    uint8_t channel[3][2][16];  // bytes 2c and 2c + 1 of a vector of channel words
+    uint8_t channel[3][16];     // pattern p: bytes 2c and 2c + 1 of a vector of channel words
 };
+
+constexpr int channel_pattern(int r, int h) { return (r + 2 * h) % 3; }
 
 constexpr ChunkTables make_chunk_tables() {
     ChunkTables t{};
@@ -120,8 +138,8 @@ constexpr ChunkTables make_chunk_tables() {
                 t.plain[r][h][2 * i + 1] = (uint8_t)(low + 1);
                 t.shifted[r][h][2 * i] = 0x80;
                 t.shifted[r][h][2 * i + 1] = (uint8_t)low;
-                t.channel[r][h][2 * i] = (uint8_t)(2 * c);
-                t.channel[r][h][2 * i + 1] = (uint8_t)(2 * c + 1);
+                t.channel[channel_pattern(r, h)][2 * i] = (uint8_t)(2 * c);
+                t.channel[channel_pattern(r, h)][2 * i + 1] = (uint8_t)(2 * c + 1);
             }
     return t;
 }
@@ -129,10 +147,10 @@ constexpr ChunkTables make_chunk_tables() {
 alignas(16) constexpr ChunkTables CHUNKS = make_chunk_tables();
 
 // What each lane of each half of each chunk needs: the shuffle that brings
-// its pixel, its channel's mask and factor. For the SSSE3 and the AVX2
-// groups of 16 alike.
+// its pixel, and its channel's mask and factor, by channel pattern. For the
+// SSSE3 and the AVX2 groups of 16 alike.
 struct Chunks128 {
-    __m128i pick[3][2], mask[3][2], factor[3][2];
+    __m128i pick[3][2], mask[3], factor[3];
 };
 
 __attribute__((target("ssse3"))) inline __m128i load16(const void *p) {
@@ -146,12 +164,13 @@ __attribute__((target("ssse3"))) inline void chunks_128(const PixelLanes *lanes,
                                            (short)lanes->factor[2], 0, 0, 0, 0, 0);
     const __m128i lows = _mm_setr_epi16(lanes->shift[0] ? -1 : 0, lanes->shift[1] ? -1 : 0,
                                         lanes->shift[2] ? -1 : 0, 0, 0, 0, 0, 0);
+    for (int p = 0; p < 3; ++p) {
+        k->mask[p] = _mm_shuffle_epi8(masks, load16(CHUNKS.channel[p]));
+        k->factor[p] = _mm_shuffle_epi8(factors, load16(CHUNKS.channel[p]));
+    }
     for (int r = 0; r < 3; ++r)
         for (int h = 0; h < 2; ++h) {
-            __m128i channel = load16(CHUNKS.channel[r][h]);
-            __m128i low = _mm_shuffle_epi8(lows, channel);
-            k->mask[r][h] = _mm_shuffle_epi8(masks, channel);
-            k->factor[r][h] = _mm_shuffle_epi8(factors, channel);
+            __m128i low = _mm_shuffle_epi8(lows, load16(CHUNKS.channel[channel_pattern(r, h)]));
             k->pick[r][h] = _mm_or_si128(_mm_and_si128(low, load16(CHUNKS.shifted[r][h])),
                                          _mm_andnot_si128(low, load16(CHUNKS.plain[r][h])));
         }
@@ -164,8 +183,9 @@ template <bool WHITE>
 __attribute__((target("ssse3"), always_inline)) inline __m128i half_128(__m128i from,
                                                                        const Chunks128 *k, int r,
                                                                        int h) {
+    const int p = channel_pattern(r, h);
     __m128i v = _mm_shuffle_epi8(from, k->pick[r][h]);
-    v = _mm_mulhi_epu16(_mm_and_si128(v, k->mask[r][h]), k->factor[r][h]);
+    v = _mm_mulhi_epu16(_mm_and_si128(v, k->mask[p]), k->factor[p]);
     if (WHITE) {
         __m128i p = _mm_shuffle_epi8(from, load16(CHUNKS.plain[r][h]));
         v = _mm_or_si128(v, _mm_srli_epi16(_mm_cmpeq_epi16(p, _mm_set1_epi8(-1)), 8));
@@ -185,33 +205,48 @@ __attribute__((target("ssse3"), always_inline)) inline void convert_16(uint8_t *
                                           half_128<WHITE>(from[r], k, r, 1)));
 }
 
-template <bool WHITE>
-__attribute__((target("ssse3"))) BMP16_ALIGN_STACK int convert_rows_ssse3(
-    uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
+struct Ssse3Setup {
+    const PixelLanes *lanes;
     Chunks128 k;
-    chunks_128(lanes, &k);
+};
+
+template <bool WHITE>
+__attribute__((target("ssse3"), noinline)) BMP16_ALIGN_STACK void rows_ssse3(
+    uint8_t *out, const uint8_t *in, const RowSpan *span, const Ssse3Setup *setup) {
+    const Chunks128 k = setup->k;
     uint32_t lead = span->lead;
     for (uint32_t r = 0; r < span->rows; ++r) {
-        if (stop_asked(span, r)) return 0;
         uint32_t room = vector_room(span->width, lead);
         size_t done = 0;  // pixels converted; as a size_t no offset below can wrap
         for (; done + 16 <= room; done += 16) convert_16<WHITE>(out + 3 * done, in + 2 * done, &k);
-        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done), lanes);
+        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done),
+                              setup->lanes);
         write_pad(out + (size_t)3 * span->width, span->pad);
         out += span->out_stride;
         in += span->in_stride;
         lead -= span->lead_step;
     }
-    return 1;
+}
+
+template <bool WHITE>
+__attribute__((target("ssse3"))) BMP16_ALIGN_STACK int convert_rows_ssse3(
+    uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
+    Ssse3Setup setup;
+    setup.lanes = lanes;
+    chunks_128(lanes, &setup.k);
+    return report_rows(out, in, span, &setup, rows_ssse3<WHITE>);
 }
 
 // The AVX2 units of 32 pixels store 96 bytes as three stores of 32: store s
 // holds chunks 2s and 2s + 1 of the unit's six, each as the groups of 16
-// make it, in its own 128-bit half.
+// make it, in its own 128-bit half. Half h of store s takes the channel
+// patterns v = (2s + 2h) % 3 and v + 1, so masks and factors come in three.
 struct Chunks256 {
-    __m256i pick[3][2], mask[3][2], factor[3][2];
+    __m256i pick[3][2], mask[3], factor[3];
     __m256i plain[3][2];
 };
+
+constexpr int store_pattern(int s, int h) { return (2 * s + 2 * h) % 3; }
 
 // Where chunk i of a unit of 32 takes its input: its group's start plus 8r.
 constexpr int unit_chunk_input(int i) { return 32 * (i / 3) + 8 * (i % 3); }
@@ -225,10 +260,12 @@ __attribute__((target("avx2"))) inline void chunks_256(const Chunks128 *k, Chunk
         int a = (2 * s) % 3, b = (2 * s + 1) % 3;
         for (int h = 0; h < 2; ++h) {
             w->pick[s][h] = pair_256(k->pick[a][h], k->pick[b][h]);
-            w->mask[s][h] = pair_256(k->mask[a][h], k->mask[b][h]);
-            w->factor[s][h] = pair_256(k->factor[a][h], k->factor[b][h]);
             w->plain[s][h] = pair_256(load16(CHUNKS.plain[a][h]), load16(CHUNKS.plain[b][h]));
         }
+    }
+    for (int v = 0; v < 3; ++v) {
+        w->mask[v] = pair_256(k->mask[v], k->mask[(v + 1) % 3]);
+        w->factor[v] = pair_256(k->factor[v], k->factor[(v + 1) % 3]);
     }
 }
 
@@ -237,8 +274,9 @@ template <bool WHITE>
 __attribute__((target("avx2"), always_inline)) inline __m256i half_256(__m256i from,
                                                                       const Chunks256 *w, int s,
                                                                       int h) {
+    const int p = store_pattern(s, h);
     __m256i v = _mm256_shuffle_epi8(from, w->pick[s][h]);
-    v = _mm256_mulhi_epu16(_mm256_and_si256(v, w->mask[s][h]), w->factor[s][h]);
+    v = _mm256_mulhi_epu16(_mm256_and_si256(v, w->mask[p]), w->factor[p]);
     if (WHITE) {
         __m256i p = _mm256_shuffle_epi8(from, w->plain[s][h]);
         v = _mm256_or_si256(v, _mm256_srli_epi16(_mm256_cmpeq_epi16(p, _mm256_set1_epi8(-1)), 8));
@@ -261,17 +299,20 @@ __attribute__((target("avx2"), always_inline)) inline void convert_32(uint8_t *o
                                                 half_256<WHITE>(from[s], w, s, 1)));
 }
 
+struct Avx2Setup {
+    Chunks256 w;
+    Chunks128 k;
+    const PixelLanes *lanes;
+};
+
 // Runs of 32 pixels, then one of 16 where the row has room, then single pixels.
 template <bool WHITE>
-__attribute__((target("avx2"))) BMP16_ALIGN_STACK int convert_rows_avx2(
-    uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
-    Chunks128 k;
-    chunks_128(lanes, &k);
-    Chunks256 w;
-    chunks_256(&k, &w);
+__attribute__((target("avx2"), noinline)) BMP16_ALIGN_STACK void rows_avx2(
+    uint8_t *out, const uint8_t *in, const RowSpan *span, const Avx2Setup *setup) {
+    const Chunks256 w = setup->w;
+    const Chunks128 k = setup->k;
     uint32_t lead = span->lead;
     for (uint32_t r = 0; r < span->rows; ++r) {
-        if (stop_asked(span, r)) return 0;
         uint32_t room = vector_room(span->width, lead);
         size_t done = 0;  // pixels converted; as a size_t no offset below can wrap
         // The runs of 32 store on 32-byte boundaries, so that no store is
@@ -284,7 +325,8 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK int convert_rows_avx2(
                 convert_16<WHITE>(out, in, &k);
                 done = 16;
             }
-            convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(head - done), lanes);
+            convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(head - done),
+                                  setup->lanes);
             done = head;
         }
         // Two runs a turn: the loop's own work then weighs less.
@@ -300,13 +342,23 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK int convert_rows_avx2(
             convert_16<WHITE>(out + 3 * done, in + 2 * done, &k);
             done += 16;
         }
-        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done), lanes);
+        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done),
+                              setup->lanes);
         write_pad(out + (size_t)3 * span->width, span->pad);
         out += span->out_stride;
         in += span->in_stride;
         lead -= span->lead_step;
     }
-    return 1;
+}
+
+template <bool WHITE>
+__attribute__((target("avx2"))) BMP16_ALIGN_STACK int convert_rows_avx2(
+    uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
+    Avx2Setup setup;
+    setup.lanes = lanes;
+    chunks_128(lanes, &setup.k);
+    chunks_256(&setup.k, &setup.w);
+    return report_rows(out, in, span, &setup, rows_avx2<WHITE>);
 }
 
 #endif
@@ -328,7 +380,7 @@ int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
 #else
     (void)path;
 #endif
-    return convert_rows_scalar(out, in, span, lanes);
+    return report_rows(out, in, span, lanes, rows_scalar);
 }
 
 }  // namespace

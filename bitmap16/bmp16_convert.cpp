@@ -117,6 +117,7 @@ void rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
 // shuffle puts each lane's pixel in it, as it is or moved up by 8 as its
 // channel asks (PixelLanes.shift); then one AND and one multiply give the
 // channel, as the scalar path does.
+//
 // Lane i of half h of chunk r is channel (16r + 8h + i) % 3 = (r + 2h + i) % 3,
 // so the channels follow one of three patterns, p = (r + 2h) % 3.
 struct ChunkTables {
@@ -187,8 +188,8 @@ __attribute__((target("ssse3"), always_inline)) inline __m128i half_128(__m128i 
     __m128i v = _mm_shuffle_epi8(from, k->pick[r][h]);
     v = _mm_mulhi_epu16(_mm_and_si128(v, k->mask[p]), k->factor[p]);
     if (WHITE) {
-        __m128i p = _mm_shuffle_epi8(from, load16(CHUNKS.plain[r][h]));
-        v = _mm_or_si128(v, _mm_srli_epi16(_mm_cmpeq_epi16(p, _mm_set1_epi8(-1)), 8));
+        __m128i pixel = _mm_shuffle_epi8(from, load16(CHUNKS.plain[r][h]));
+        v = _mm_or_si128(v, _mm_srli_epi16(_mm_cmpeq_epi16(pixel, _mm_set1_epi8(-1)), 8));
     }
     return v;
 }
@@ -278,8 +279,9 @@ __attribute__((target("avx2"), always_inline)) inline __m256i half_256(__m256i f
     __m256i v = _mm256_shuffle_epi8(from, w->pick[s][h]);
     v = _mm256_mulhi_epu16(_mm256_and_si256(v, w->mask[p]), w->factor[p]);
     if (WHITE) {
-        __m256i p = _mm256_shuffle_epi8(from, w->plain[s][h]);
-        v = _mm256_or_si256(v, _mm256_srli_epi16(_mm256_cmpeq_epi16(p, _mm256_set1_epi8(-1)), 8));
+        __m256i pixel = _mm256_shuffle_epi8(from, w->plain[s][h]);
+        v = _mm256_or_si256(v,
+                            _mm256_srli_epi16(_mm256_cmpeq_epi16(pixel, _mm256_set1_epi8(-1)), 8));
     }
     return v;
 }

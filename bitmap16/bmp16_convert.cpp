@@ -90,10 +90,17 @@ int report_rows(uint8_t *out, const uint8_t *in, const RowSpan *span, const Setu
 // and write exactly their own pixels, never a row's padding or what follows.
 inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
 
+// Ends a row whose first `done` pixels are converted: the rest one by one,
+// then the pad.
+inline void finish_row(uint8_t *out, const uint8_t *in, size_t done, const RowSpan *span,
+                       const PixelLanes *lanes) {
+    convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done), lanes);
+    write_pad(out + (size_t)3 * span->width, span->pad);
+}
+
 void rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes) {
     for (uint32_t r = 0; r < span->rows; ++r) {
-        convert_pixels_scalar(out, in, span->width, lanes);
-        write_pad(out + (size_t)3 * span->width, span->pad);
+        finish_row(out, in, 0, span, lanes);
         out += span->out_stride;
         in += span->in_stride;
     }
@@ -220,9 +227,7 @@ __attribute__((target("ssse3"), noinline)) BMP16_ALIGN_STACK void rows_ssse3(
         uint32_t room = vector_room(span->width, lead);
         size_t done = 0;  // pixels converted; as a size_t no offset below can wrap
         for (; done + 16 <= room; done += 16) convert_16<WHITE>(out + 3 * done, in + 2 * done, &k);
-        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done),
-                              setup->lanes);
-        write_pad(out + (size_t)3 * span->width, span->pad);
+        finish_row(out, in, done, span, setup->lanes);
         out += span->out_stride;
         in += span->in_stride;
         lead -= span->lead_step;
@@ -344,9 +349,7 @@ __attribute__((target("avx2"), noinline)) BMP16_ALIGN_STACK void rows_avx2(
             convert_16<WHITE>(out + 3 * done, in + 2 * done, &k);
             done += 16;
         }
-        convert_pixels_scalar(out + 3 * done, in + 2 * done, (uint32_t)(span->width - done),
-                              setup->lanes);
-        write_pad(out + (size_t)3 * span->width, span->pad);
+        finish_row(out, in, done, span, setup->lanes);
         out += span->out_stride;
         in += span->in_stride;
         lead -= span->lead_step;

@@ -291,15 +291,25 @@ __attribute__((target("avx2"), always_inline)) inline __m256i half_256(__m256i f
     return v;
 }
 
+// The input of store s's two chunks, each in its own 128-bit half. Two
+// broadcast loads and a blend put them there without the shuffle unit, which
+// the shuffles and packs of the unit keep the busiest; an insert would need
+// it. Chunks whose inputs lie side by side come in one load.
+__attribute__((target("avx2"), always_inline)) inline __m256i store_input(const uint8_t *in,
+                                                                        int s) {
+    const int a = unit_chunk_input(2 * s), b = unit_chunk_input(2 * s + 1);
+    if (b == a + 16) return _mm256_loadu_si256((const __m256i *)(in + a));
+    return _mm256_blend_epi32(_mm256_broadcastsi128_si256(load16(in + a)),
+                              _mm256_broadcastsi128_si256(load16(in + b)), 0xF0);
+}
+
 // Thirty-two pixels: 64 bytes are loaded before 96 are stored.
 template <bool WHITE>
 __attribute__((target("avx2"), always_inline)) inline void convert_32(uint8_t *out,
                                                                       const uint8_t *in,
                                                                       const Chunks256 *w) {
     __m256i from[3];
-    for (int s = 0; s < 3; ++s)
-        from[s] = pair_256(load16(in + unit_chunk_input(2 * s)),
-                           load16(in + unit_chunk_input(2 * s + 1)));
+    for (int s = 0; s < 3; ++s) from[s] = store_input(in, s);
     for (int s = 0; s < 3; ++s)
         _mm256_storeu_si256((__m256i *)(out + 32 * s),
                             _mm256_packus_epi16(half_256<WHITE>(from[s], w, s, 0),

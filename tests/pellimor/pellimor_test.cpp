@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bmp16_reference.h"
 #include "bmp16_writer.h"
 #include "test_support.h"
 

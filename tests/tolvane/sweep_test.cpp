@@ -86,7 +86,7 @@ std::vector<Bytes> seed_archives() {
     return {
         make_fpk({{"a", {1, 2, 3}}}),
         make_fpk(make_members(6), 3),
-        make_fpk({{"abcdefghijklmno", test_pattern(40, 1)}, {"dir\\x", {7}}, {"x", test_pattern(33, 2)}}),
+        make_fpk({{"abcdefghijklmno", pattern_bytes(40, 1)}, {"dir\\x", {7}}, {"x", pattern_bytes(33, 2)}}),
     };
 }
 
@@ -126,7 +126,7 @@ TEST_F(Sweep, Mutants) {
                 if (field < 4 + 24 * 6) {
                     uint32_t v = image[field] | image[field + 1] << 8 | image[field + 2] << 16 |
                                  (uint32_t)image[field + 3] << 24;
-                    poke_le32(image, field, v + ((rng() & 1) ? 1 : -1));
+                    put_le32(image, field, v + ((rng() & 1) ? 1 : -1));
                 }
                 break;
             }

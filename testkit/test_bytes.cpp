@@ -37,9 +37,13 @@ Bytes pattern_bytes(size_t n, uint32_t seed) {
     return b;
 }
 
-uint32_t sweep_rounds(uint32_t full) {
+uint32_t sweep_divisor() {
     const char *divisor = getenv("SPI_SWEEP_DIVISOR");
     uint32_t d = divisor ? (uint32_t)strtoul(divisor, nullptr, 10) : 1;
-    if (d <= 1) return full;
-    return full / d > 0 ? full / d : 1;
+    return d > 1 ? d : 1;
+}
+
+uint32_t sweep_rounds(uint32_t full) {
+    uint32_t rounds = full / sweep_divisor();
+    return rounds > 0 ? rounds : 1;
 }

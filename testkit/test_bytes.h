@@ -22,7 +22,9 @@ inline uint32_t le32_at(const Bytes &b, uint64_t at) { return le32_at(b.data(), 
 // Deterministic filler bytes, different for each seed.
 Bytes pattern_bytes(size_t n, uint32_t seed);
 
-// How many rounds a sweep runs: `full`, or a share of it where the run asks
-// for fewer (SPI_SWEEP_DIVISOR=N in the environment runs every Nth part, at
-// least one), as the 32-bit leg under CPU emulation does.
+// How much of each sweep a run makes: SPI_SWEEP_DIVISOR=N in the environment
+// asks for every Nth case (the 32-bit leg under CPU emulation, where each
+// call costs about 60 times as much); 1, the whole sweep, when unset.
+uint32_t sweep_divisor();
+// `full` rounds divided so, at least one.
 uint32_t sweep_rounds(uint32_t full);

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int SWEEP_INPUTS = 2000;
+constexpr uint32_t FULL_SWEEP_INPUTS = 2000;
 constexpr uint64_t SWEEP_SEED = 0x5EEDF00DCAFEull;
 
 struct Random {
@@ -114,7 +114,8 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
     Random r{SWEEP_SEED};
     uint64_t calls = 0;
     int failures = 0;
-    for (int i = 0; i < SWEEP_INPUTS && failures < 10; ++i) {
+    const int inputs = (int)sweep_rounds(FULL_SWEEP_INPUTS);
+    for (int i = 0; i < inputs && failures < 10; ++i) {
         Bytes input = mutate(seeds[r.below((uint32_t)seeds.size())], &r);
         ContractRun run = contract_run(i % 2 ? &wide : &plugin, scratch, i % 2);
         check(&run, input.data(), input.size());
@@ -132,7 +133,7 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
         }
     }
     ::testing::Test::RecordProperty("export_calls", (int)calls);
-    printf("mutation sweep: %s, %d inputs, %llu export calls\n", name, SWEEP_INPUTS,
+    printf("mutation sweep: %s, %d inputs, %llu export calls\n", name, inputs,
            (unsigned long long)calls);
 }
 

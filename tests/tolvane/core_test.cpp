@@ -7,6 +7,7 @@
 #include "fpk_directory.h"
 #include "fpk_format.h"
 #include "fpk_output.h"
+#include "fpk_reference.h"
 #include "fpk_writer.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // make_cases DIR: writes the winarm64 leg's generated inputs into DIR, made
-// with the fuzz corpora's writers and broken on purpose where a case asks:
+// with the test kit's writers and broken on purpose where a case asks:
 //
 //   masks/   every mask family the suites use, widths 1 to 64, odd heights
 //   cut/     a small archive and a small bitmap cut at every byte
@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "writers.h"
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
 
 namespace {
 

@@ -97,6 +97,21 @@ struct Poke {
     int bytes;  // 2 or 4
 };
 
+// One copy of `image` for each poke, with that one field changed, as DIR/PREFIX-NAME.
+template <size_t N>
+int write_poked(const std::string &dir, const char *prefix, const Bytes &image, const Poke (&pokes)[N]) {
+    int ok = 1;
+    for (const Poke &p : pokes) {
+        Bytes b = image;
+        if (p.bytes == 2)
+            put_le16(b, p.at, p.value);
+        else
+            put_le32(b, p.at, p.value);
+        ok &= write_case(dir + "/" + prefix + "-" + p.name, b);
+    }
+    return ok;
+}
+
 int write_bad(const std::string &dir) {
     int ok = make_folder(dir);
     const Poke bitmap_pokes[] = {
@@ -120,14 +135,7 @@ int write_bad(const std::string &dir) {
         {"green-mask-all", 58, 0xFFFFFFFF, 4}, {"blue-mask-high", 62, 0x80000000, 4},
     };
     const Bytes bitmap = small_bitmap();
-    for (const Poke &p : bitmap_pokes) {
-        Bytes b = bitmap;
-        if (p.bytes == 2)
-            put_le16(b, p.at, (uint16_t)p.value);
-        else
-            put_le32(b, p.at, p.value);
-        ok &= write_case(dir + "/bitmap-" + p.name, b);
-    }
+    ok &= write_poked(dir, "bitmap", bitmap, bitmap_pokes);
     Bytes masks_zero = bitmap;
     for (size_t at = 54; at < 66; at += 4) put_le32(masks_zero, at, 0);
     ok &= write_case(dir + "/bitmap-masks-all-0", masks_zero);
@@ -153,14 +161,7 @@ int write_bad(const std::string &dir) {
         {"name-empty", 12, 0, 2},                 {"name-high-byte", 36, 0xE9, 2},
         {"name-control", 60, 0x09, 2},
     };
-    for (const Poke &p : archive_pokes) {
-        Bytes b = archive;
-        if (p.bytes == 2)
-            put_le16(b, p.at, (uint16_t)p.value);
-        else
-            put_le32(b, p.at, p.value);
-        ok &= write_case(dir + "/archive-" + p.name, b);
-    }
+    ok &= write_poked(dir, "archive", archive, archive_pokes);
     // Names that are valid bytes but no file a member may become, and a full
     // 16-byte name, which has no room for its end.
     const char *const names[][2] = {

@@ -12,7 +12,7 @@
 // members. The transcript holds no address, handle or path of the run, only
 // the inputs' names, the answers and hashes of the blocks and files handed back.
 // Exit status 0 when every input was driven, 1 when the run could not start.
-#include "spi.h"
+#include "plugin_load.h"
 
 namespace {
 
@@ -63,26 +63,6 @@ struct Work {
     FileInfoRecordW found_wide;
     char name_ansi[200];
     char16_t name_wide[200];
-};
-
-struct Plugin {
-    HMODULE module;
-    GetPluginInfoFn get_plugin_info;
-    IsSupportedFn is_supported;
-    GetArchiveInfoFn get_archive_info;
-    GetFileInfoFn get_file_info;
-    GetFileFn get_file;
-    GetPictureInfoFn get_picture_info;
-    GetPictureFn get_picture;
-    GetPreviewFn get_preview;
-    GetPluginInfoWFn get_plugin_info_w;
-    IsSupportedWFn is_supported_w;
-    GetArchiveInfoWFn get_archive_info_w;
-    GetFileInfoWFn get_file_info_w;
-    GetFileWFn get_file_w;
-    GetPictureInfoWFn get_picture_info_w;
-    GetPictureWFn get_picture_w;
-    GetPreviewWFn get_preview_w;
 };
 
 // One input as both sets of exports name it.
@@ -304,12 +284,12 @@ void out_progress(Out *o, const Progress *p) {
 // --- the two plug-ins -----------------------------------------------------
 
 template <typename Fn>
-void find_export(Plugin *p, Fn *fn, const char *name) {
-    *fn = (Fn)(void *)GetProcAddress(p->module, name);
+void find_export(LoadedPlugin *p, Fn *fn, const char *name) {
+    *fn = (Fn)(void *)GetProcAddress((HMODULE)p->module, name);
 }
 
 // The plug-in's information strings through both sets, whole and cut short.
-void drive_info(Out *o, const Plugin *p) {
+void drive_info(Out *o, const LoadedPlugin *p) {
     char buf[INFO_BUFFER];
     char16_t wbuf[INFO_BUFFER];
     const int32_t lengths[] = {INFO_BUFFER, 5, 10, 1};
@@ -340,7 +320,7 @@ void drive_info(Out *o, const Plugin *p) {
 
 // IsSupported by an open handle (and where the handle was left) and by the
 // first 2048 bytes.
-void drive_probe(Out *o, Work *w, const Plugin *p, const Input *in, int wide) {
+void drive_probe(Out *o, Work *w, const LoadedPlugin *p, const Input *in, int wide) {
     const char *name = in->ansi ? in->ansi : "";
     HANDLE h = CreateFileW((LPCWSTR)in->wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     out_str(o, "  probe");
@@ -426,7 +406,7 @@ void member_name(Work *w, int wide, uint32_t k, int swap) {
     w->name_wide[last] = 0;
 }
 
-int32_t get_file(const Plugin *p, int wide, const Input *in, int from_memory, LONG_PTR len,
+int32_t get_file(const LoadedPlugin *p, int wide, const Input *in, int from_memory, LONG_PTR len,
                  void *dest, uint32_t flag, Progress *progress) {
     const void *src = from_memory ? (const void *)in->data : wide ? (const void *)in->wide : (const void *)in->ansi;
     flag |= from_memory ? SOURCE_MEMORY : SOURCE_FILE;
@@ -456,7 +436,7 @@ void out_extracted(Out *o, Work *w, int wide, const char16_t *name) {
 // One member out of the archive file: looked up by name (as it is, with its
 // case swapped, and the swapped name ignoring case), taken into memory with
 // reports, into the folder, and cancelled at the first and at the third report.
-void drive_member(Out *o, Work *w, const Plugin *p, const Input *in, int wide, uint32_t k) {
+void drive_member(Out *o, Work *w, const LoadedPlugin *p, const Input *in, int wide, uint32_t k) {
     LONG_PTR position = wide ? (LONG_PTR)w->records_wide[k].position : (LONG_PTR)w->records[k].position;
     uint64_t size = wide ? (uint64_t)w->records_wide[k].size : (uint64_t)w->records[k].size;
     out_str(o, "   member ");
@@ -503,7 +483,7 @@ void drive_member(Out *o, Work *w, const Plugin *p, const Input *in, int wide, u
     out_char(o, '\n');
 }
 
-void drive_archive(Out *o, Work *w, const Plugin *p, const Input *in, int wide) {
+void drive_archive(Out *o, Work *w, const LoadedPlugin *p, const Input *in, int wide) {
     uint32_t kept = 0;
     out_str(o, "  list file");
     if (!wide && !in->ansi) {
@@ -572,7 +552,7 @@ void out_picture_info(Out *o, int32_t code, PictureInfoRecord *info) {
     out_block(o, "text", info->info_handle);
 }
 
-int32_t get_picture(const Plugin *p, int wide, const Input *in, int from_memory, int preview,
+int32_t get_picture(const LoadedPlugin *p, int wide, const Input *in, int from_memory, int preview,
                     HLOCAL *info, HLOCAL *bits, Progress *progress) {
     const void *src = from_memory ? (const void *)in->data : wide ? (const void *)in->wide : (const void *)in->ansi;
     LONG_PTR len = from_memory ? (LONG_PTR)in->size : 0;
@@ -593,7 +573,7 @@ void out_picture(Out *o, const char *label, int32_t code, HLOCAL info, HLOCAL bi
     out_block(o, "bits", bits);
 }
 
-void drive_picture(Out *o, const Plugin *p, const Input *in, int wide) {
+void drive_picture(Out *o, const LoadedPlugin *p, const Input *in, int wide) {
     PictureInfoRecord info;
     for (int from_memory = 0; from_memory < 2; ++from_memory) {
         out_str(o, from_memory ? "  picture memory" : "  picture file");
@@ -640,8 +620,8 @@ void drive_picture(Out *o, const Plugin *p, const Input *in, int wide) {
     }
 }
 
-int load_plugin(Out *o, Plugin *p, const char16_t *path) {
-    p->module = LoadLibraryW((LPCWSTR)path);
+int load_plugin(Out *o, LoadedPlugin *p, const char16_t *path) {
+    p->module = (void *)LoadLibraryW((LPCWSTR)path);
     if (!p->module) {
         out_str(o, "cannot load ");
         out_utf16(o, path, PATH_UNITS);
@@ -710,7 +690,7 @@ int run(Work *w) {
         out_flush(o);
         return 1;
     }
-    Plugin tolvane = {}, pellimor = {};
+    LoadedPlugin tolvane = {}, pellimor = {};
     if (!load_plugin(o, &tolvane, args[1]) || !load_plugin(o, &pellimor, args[2])) {
         out_flush(o);
         return 1;
@@ -733,8 +713,8 @@ int run(Work *w) {
         out_flush(o);
         return 1;
     }
-    const Plugin *plugins[2] = {&tolvane, &pellimor};
-    for (const Plugin *p : plugins) {
+    const LoadedPlugin *plugins[2] = {&tolvane, &pellimor};
+    for (const LoadedPlugin *p : plugins) {
         out_str(o, p == &tolvane ? "== plug-in tolvane\n" : "== plug-in pellimor\n");
         drive_info(o, p);
     }
@@ -762,7 +742,7 @@ int run(Work *w) {
         ++inputs;
         out_field(o, "bytes", in.size);
         out_str(o, in.ansi ? " code_page=yes\n" : " code_page=no\n");
-        for (const Plugin *p : plugins)
+        for (const LoadedPlugin *p : plugins)
             for (int wide = 0; wide < 2; ++wide) {
                 out_str(o, p == &tolvane ? " tolvane" : " pellimor");
                 out_str(o, wide ? " wide\n" : " ansi\n");
@@ -780,8 +760,8 @@ int run(Work *w) {
     out_flush(o);
     RemoveDirectoryW((LPCWSTR)w->dest_wide);
     RemoveDirectoryW((LPCWSTR)w->dest_ansi_wide);
-    FreeLibrary(tolvane.module);
-    FreeLibrary(pellimor.module);
+    FreeLibrary((HMODULE)tolvane.module);
+    FreeLibrary((HMODULE)pellimor.module);
     return 0;
 }
 

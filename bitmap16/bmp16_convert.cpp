@@ -88,7 +88,8 @@ int report_rows(uint8_t *out, const uint8_t *in, const RowSpan *span, const Setu
 // only then stores output bytes 3k to 3k + 3n; the next unread input is at
 // lead + 2k + 2n, so the group may run only while k + n <= lead. Groups read
 // and write exactly their own pixels, never a row's padding or what follows.
-inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
+// (Only the x86 paths have groups; ARM64 runs the scalar path.)
+[[maybe_unused]] inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
 
 // Ends a row whose first `done` pixels are converted: the rest one by one,
 // then the pad.

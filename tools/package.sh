@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the release a user downloads, dist/tolvane-pellimor-VERSION.zip: the
-# four plug-ins in win32/ and win64/, the read-me in English and in Japanese,
+# six plug-ins in win32/, win64/ and winarm64/, the read-me in English and in Japanese,
 # the licence and the plug-ins' SHA-256 sums. `./run package` builds the
 # plug-ins and then runs this.
 #
@@ -11,18 +11,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The version CMake wrote for each build; both must be the same release.
+# The version CMake wrote for each build; all must be the same release.
 version=$(cat build/win32/version.txt)
-if [ "$(cat build/win64/version.txt)" != "$version" ]; then
-    echo "build/win32 and build/win64 were configured for different versions" >&2
-    exit 1
-fi
+for form in win64 winarm64; do
+    if [ "$(cat build/$form/version.txt)" != "$version" ]; then
+        echo "build/win32 and build/$form were configured for different versions" >&2
+        exit 1
+    fi
+done
 name=tolvane-pellimor-$version
 stage=build/package/$name
-plugins=(win32/tolvane.spi win32/pellimor.spi win64/tolvane.sph win64/pellimor.sph)
+plugins=(win32/tolvane.spi win32/pellimor.spi win64/tolvane.sph win64/pellimor.sph
+         winarm64/tolvane.spha winarm64/pellimor.spha)
 
 rm -rf "$stage"
-mkdir -p "$stage/win32" "$stage/win64"
+mkdir -p "$stage/win32" "$stage/win64" "$stage/winarm64"
 for p in "${plugins[@]}"; do cp "dist/$p" "$stage/$p"; done
 # Text files with Windows line ends, as their readers expect.
 sed "s/@VERSION@/$version/g; s/\$/\r/" tools/package/README.txt >"$stage/README.txt"

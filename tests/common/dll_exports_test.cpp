@@ -14,6 +14,15 @@
 
 namespace {
 
+// The whole entry routine as the release build compiles it: TRUE, and back.
+#if defined(__i386__)
+const Bytes ENTRY_CODE = {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC2, 0x0C, 0x00};  // mov eax, 1; ret 12
+constexpr uint16_t MACHINE = IMAGE_FILE_MACHINE_I386;
+#else
+const Bytes ENTRY_CODE = {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC3};  // mov eax, 1; ret
+constexpr uint16_t MACHINE = IMAGE_FILE_MACHINE_AMD64;
+#endif
+
 // One row per plug-in: the DLL, the exact names it must export (the five
 // 8-bit exports and their wide siblings) and the exact functions it may
 // import ("dll function"), the same in both forms.
@@ -22,6 +31,11 @@ struct DllRow {
     const char *path;
     std::vector<std::string> exports;
     std::vector<std::string> imports;
+    uint16_t machine = MACHINE;
+    const Bytes *entry_code = &ENTRY_CODE;
+    // A DLL of another machine, which this process cannot load, is read only
+    // from its file; its description is that of the DLL named here.
+    const char *description_from = nullptr;
 };
 
 const DllRow DLL_ROWS[] = {
@@ -43,12 +57,29 @@ const DllRow DLL_ROWS[] = {
 
 void PrintTo(const DllRow &row, std::ostream *os) { *os << row.plugin; }
 
-// The whole entry routine as the release build compiles it: TRUE, and back.
-#if defined(__i386__)
-const Bytes ENTRY_CODE = {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC2, 0x0C, 0x00};  // mov eax, 1; ret 12
-#else
-const Bytes ENTRY_CODE = {0xB8, 0x01, 0x00, 0x00, 0x00, 0xC3};  // mov eax, 1; ret
+// The rows of this process's machine and, beside the x64 ones, the same
+// plug-ins built for ARM64 (.spha), read from their files: the winarm64 leg
+// runs them. They import the same, but ask the processor nothing, as ARM64
+// has only the scalar conversion.
+std::vector<DllRow> dll_rows() {
+    std::vector<DllRow> rows(std::begin(DLL_ROWS), std::end(DLL_ROWS));
+#if defined(__x86_64__)
+    static const Bytes ARM64_ENTRY_CODE = {0x20, 0x00, 0x80, 0x52, 0xC0, 0x03, 0x5F, 0xD6};  // mov w0, #1; ret
+    const char *const arm64_paths[] = {SPI_TOLVANE_ARM64_PATH, SPI_PELLIMOR_ARM64_PATH};
+    for (size_t i = 0; i < 2; ++i) {
+        DllRow row = DLL_ROWS[i];
+        row.plugin = i == 0 ? "tolvane_arm64" : "pellimor_arm64";
+        row.path = arm64_paths[i];
+        row.machine = IMAGE_FILE_MACHINE_ARM64;
+        row.entry_code = &ARM64_ENTRY_CODE;
+        row.description_from = DLL_ROWS[i].path;
+        row.imports.erase(std::remove(row.imports.begin(), row.imports.end(), "kernel32.dll IsProcessorFeaturePresent"),
+                          row.imports.end());
+        rows.push_back(row);
+    }
 #endif
+    return rows;
+}
 
 // A plug-in of its kind carries only itself.
 constexpr size_t MOST_PLUGIN_BYTES = 32 * 1024;
@@ -77,6 +108,7 @@ struct PeImage {
     uint32_t entry_rva = 0;
     uint32_t timestamp = 0;
     uint32_t symbols = 0;  // COFF symbol table: its position and its count
+    uint16_t machine = 0;
     std::vector<uint32_t> section_rva, section_size, section_raw;
     uint32_t directory_rva[DIRECTORY_COUNT] = {};
     uint32_t directory_size[DIRECTORY_COUNT] = {};
@@ -110,6 +142,7 @@ bool read_pe(const char *path, PeImage *pe) {
     uint32_t pe_at = le32(f, PE_SIGNATURE_AT);
     if (le32(f, pe_at) != 0x00004550) return false;  // "PE\0\0"
     uint32_t coff = pe_at + 4;
+    pe->machine = le16(f, coff);
     uint16_t sections = le16(f, coff + COFF_SECTIONS);
     uint32_t optional = coff + COFF_HEADER_SIZE;
     uint16_t magic = le16(f, optional);
@@ -140,12 +173,16 @@ TEST_P(DllTables, ExactlyTheExportsAndImports) {
     const DllRow &row = GetParam();
     PeImage pe;
     ASSERT_TRUE(read_pe(row.path, &pe)) << row.path;
+    EXPECT_EQ(pe.machine, row.machine) << "built for another machine";
 
     size_t exp = file_at(pe, pe.directory_rva[DIRECTORY_EXPORT]);
     ASSERT_NE(exp, 0u) << "no export table";
     uint32_t functions = le32(pe.file, exp + 20), names = le32(pe.file, exp + 24);
-    uint32_t names_rva = le32(pe.file, exp + 32);
-    EXPECT_EQ(functions, row.exports.size()) << "exports by ordinal only";
+    uint32_t functions_rva = le32(pe.file, exp + 28), names_rva = le32(pe.file, exp + 32);
+    // lld leaves the slots below its first ordinal empty; they export nothing.
+    uint32_t filled = 0;
+    for (uint32_t i = 0; i < functions; ++i) filled += le32(pe.file, file_at(pe, functions_rva) + 4 * i) != 0;
+    EXPECT_EQ(filled, row.exports.size()) << "exports by ordinal only";
     std::vector<std::string> exported;
     for (uint32_t i = 0; i < names; ++i) exported.push_back(string_at(pe, le32(pe.file, file_at(pe, names_rva) + 4 * i)));
     for (const std::string &n : exported) EXPECT_EQ(n.find('@'), std::string::npos) << "decorated: " << n;
@@ -184,8 +221,9 @@ TEST_P(DllTables, NoThreadStorageAndOnlyOurEntry) {
     EXPECT_EQ(pe.directory_size[DIRECTORY_TLS], 0u) << "a TLS directory";
     size_t entry = file_at(pe, pe.entry_rva);
     ASSERT_NE(entry, 0u) << "no entry point";
-    ASSERT_LE(entry + ENTRY_CODE.size(), pe.file.size());
-    EXPECT_EQ(Bytes(pe.file.begin() + entry, pe.file.begin() + entry + ENTRY_CODE.size()), ENTRY_CODE);
+    const Bytes &code = *row.entry_code;
+    ASSERT_LE(entry + code.size(), pe.file.size());
+    EXPECT_EQ(Bytes(pe.file.begin() + entry, pe.file.begin() + entry + code.size()), code);
     // The shipped file is stripped; its symbols and debug information stay in the build.
     EXPECT_EQ(pe.symbols, 0u) << "a symbol table";
     // No clock in the header: two builds of one commit ship the same bytes.
@@ -230,7 +268,7 @@ TEST_P(DllTables, VersionResourceNamesThisBuild) {
     EXPECT_NE(version_string(info, "CompanyName"), "");
     EXPECT_NE(version_string(info, "LegalCopyright"), "");
 
-    LoadedPlugin p = test_load_plugin(row.path);
+    LoadedPlugin p = test_load_plugin(row.description_from ? row.description_from : row.path);
     ASSERT_NE(p.module, nullptr);
     char description[256] = "";
     EXPECT_GT(p.get_plugin_info(1, description, sizeof description), 0);
@@ -269,7 +307,9 @@ void load_use_unload(const char *path, const Bytes &picture, const Bytes &archiv
 
 // A host loses nothing to a plug-in it loads and unloads again: an index lost
 // per file would end such a viewer after about a thousand pictures.
-TEST_P(DllTables, LoadUseUnloadLeavesEveryTlsIndexFree) {
+class DllLoading : public DllTables {};  // the rows this process loads
+
+TEST_P(DllLoading, LoadUseUnloadLeavesEveryTlsIndexFree) {
     const Bytes picture = make_bmp16(16, 1, MASKS_565, random_pixels(16, 1));
     const Bytes archive = make_fpk(make_members(1));
     size_t before = free_tls_indexes();
@@ -279,7 +319,9 @@ TEST_P(DllTables, LoadUseUnloadLeavesEveryTlsIndexFree) {
     EXPECT_EQ(free_tls_indexes(), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, DllTables, testing::ValuesIn(DLL_ROWS),
+INSTANTIATE_TEST_SUITE_P(Plugins, DllTables, testing::ValuesIn(dll_rows()),
+                         [](const testing::TestParamInfo<DllRow> &i) { return std::string(i.param.plugin); });
+INSTANTIATE_TEST_SUITE_P(Plugins, DllLoading, testing::ValuesIn(DLL_ROWS),
                          [](const testing::TestParamInfo<DllRow> &i) { return std::string(i.param.plugin); });
 
 #if defined(__i386__)

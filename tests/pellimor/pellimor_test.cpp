@@ -216,6 +216,15 @@ TEST(PictureInfo, SourcesThatFail) {
               RESULT_UNKNOWN_FORMAT);
     Bytes none;
     EXPECT_EQ(picture_info(none, &record), RESULT_UNKNOWN_FORMAT);
+    // A host's mistakes: no record, or an image at address 0 that claims
+    // bytes. Of no bytes it is an empty image, as ever.
+    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
+    memset(&record, 0xAB, sizeof record);
+    const PictureInfoRecord before = record;
+    EXPECT_EQ(pellimor().get_picture_info(nullptr, 66, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(pellimor().get_picture_info(nullptr, -1, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(memcmp(&record, &before, sizeof record), 0) << "record written on failure";
+    EXPECT_EQ(pellimor().get_picture_info(nullptr, 0, SOURCE_MEMORY, &record), RESULT_UNKNOWN_FORMAT);
 }
 
 // A source that ends after the low byte of biCompression passes both checks;
@@ -520,6 +529,26 @@ TEST(Failures, SourcesThatCannotBeRead) {
     // Any kind other than memory names a file.
     EXPECT_EQ(get_picture(path.c_str(), 0, 6).code, RESULT_OK);
     EXPECT_EQ(get_picture(path.c_str(), 0, 1 | 0xF0).code, RESULT_UNKNOWN_FORMAT);
+    // A host's mistakes, refused before anything is opened: an image at
+    // address 0 that claims bytes (of none it is empty, as ever), or a
+    // variable missing, the other then null.
+    EXPECT_EQ(get_picture(nullptr, 66, SOURCE_MEMORY).code, RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(get_picture(nullptr, -1, SOURCE_MEMORY).code, RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(get_picture(nullptr, 0, SOURCE_MEMORY).code, RESULT_UNKNOWN_FORMAT);
+#ifndef _WIN32
+    winlayer_reset_calls();
+#endif
+    HLOCAL info = (HLOCAL)(uintptr_t)0x5EED0, bits = (HLOCAL)(uintptr_t)0x5EED4;
+    EXPECT_EQ(pellimor().get_picture(path.c_str(), 0, SOURCE_FILE, nullptr, &bits, nullptr, 0),
+              RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(pellimor().get_picture(path.c_str(), 0, SOURCE_FILE, &info, nullptr, nullptr, 0),
+              RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(info, nullptr);
+    EXPECT_EQ(bits, nullptr);
+#ifndef _WIN32
+    EXPECT_EQ(winlayer_call_count(WINLAYER_CREATE_FILE), 0u);
+    EXPECT_EQ(winlayer_call_count(WINLAYER_LOCAL_ALLOC), 0u);
+#endif
 }
 
 // A bitmap whose folder and name no 8-bit code page holds: the wide exports

@@ -12,14 +12,15 @@
 
 namespace {
 
-// The plug-in's 8-bit exports (wide 0) or its wide ones behind the 8-bit
-// signatures (wide 1); pellimor() gives those this run drives.
-const LoadedPlugin &pellimor_at(int wide) {
-    static const std::array<LoadedPlugin, 2> both = test_both_widths(test_load_pellimor());
+// The calls into the plug-in's 8-bit exports (wide 0) or its wide ones
+// (wide 1); pellimor() gives those this run drives.
+const PluginCalls &pellimor_at(int wide) {
+    static const LoadedPlugin plugin = test_load_pellimor();
+    static const std::array<PluginCalls, 2> both = test_both_widths(&plugin);
     return both[wide];
 }
 
-const LoadedPlugin &pellimor() { return pellimor_at(test_wide()); }
+const PluginCalls &pellimor() { return pellimor_at(test_wide()); }
 
 struct Picture {
     int32_t code;
@@ -35,7 +36,7 @@ Picture get_picture(const char *buf, LONG_PTR len, uint32_t flag, ProgressCallba
     HLOCAL info = (HLOCAL)(uintptr_t)0x5EED0;
     HLOCAL bits = (HLOCAL)(uintptr_t)0x5EED4;
     Picture pic;
-    pic.code = pellimor_at(wide).get_picture(buf, len, flag, &info, &bits, progress, user);
+    pic.code = call_get_picture(&pellimor_at(wide), buf, len, flag, &info, &bits, progress, user);
     if (pic.code == RESULT_OK) {
         pic.info = test_take_block(info);
         pic.bits = test_take_block(bits);
@@ -63,14 +64,14 @@ Picture decode_file(const Bytes &file, uint32_t offset = 0) {
 }
 
 int32_t picture_info(const Bytes &file, PictureInfoRecord *record, int wide = test_wide()) {
-    return pellimor_at(wide).get_picture_info((const char *)file.data(), (LONG_PTR)file.size(),
+    return call_get_picture_info(&pellimor_at(wide), (const char *)file.data(), (LONG_PTR)file.size(),
                                        SOURCE_MEMORY, record);
 }
 
 int32_t probe_buffer(const Bytes &file, int wide = test_wide()) {
     Bytes probe(PROBE_BUFFER_SIZE, 0);
     memcpy(probe.data(), file.data(), file.size() < probe.size() ? file.size() : probe.size());
-    return pellimor_at(wide).is_supported("picture.bmp", probe.data());
+    return call_is_supported(&pellimor_at(wide), "picture.bmp", probe.data());
 }
 
 Bytes dib_header(int32_t w, int32_t h) {
@@ -105,7 +106,7 @@ TEST_P(PluginInfoTable, CopiesTheEntry) {
     const InfoCase &c = GetParam();
     char buf[300];
     memset(buf, '#', sizeof buf);
-    EXPECT_EQ(pellimor().get_plugin_info(c.infono, buf, c.buflen), c.expected_length);
+    EXPECT_EQ(call_get_plugin_info(&pellimor(), c.infono, buf, c.buflen), c.expected_length);
     if (c.expected) {
         EXPECT_STREQ(buf, c.expected);
     } else {
@@ -124,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PluginInfo, DescriptionCarriesTheMakersNotice) {
     char buf[300];
-    int32_t n = pellimor().get_plugin_info(1, buf, sizeof buf);
+    int32_t n = call_get_plugin_info(&pellimor(), 1, buf, sizeof buf);
     const std::string version = "HiColor(64k Color) BMP to DIB filter ver0.01  ";
     ASSERT_GT(n, (int32_t)version.size());
     EXPECT_EQ(std::string(buf).substr(0, version.size()), version);
@@ -136,10 +137,10 @@ TEST(PluginInfo, DescriptionCarriesTheMakersNotice) {
 TEST(PluginInfo, PreviewIsNotOffered) {
     HLOCAL a = nullptr, b = nullptr;
     Bytes file = sample_bitmap();
-    EXPECT_EQ(pellimor().get_preview((const char *)file.data(), (LONG_PTR)file.size(),
+    EXPECT_EQ(call_get_preview(&pellimor(), (const char *)file.data(), (LONG_PTR)file.size(),
                                      SOURCE_MEMORY, &a, &b, nullptr, 0),
               RESULT_NOT_SUPPORTED);
-    EXPECT_EQ(pellimor().get_preview(nullptr, 0, 0, nullptr, nullptr, nullptr, 0),
+    EXPECT_EQ(call_get_preview(&pellimor(), nullptr, 0, 0, nullptr, nullptr, nullptr, 0),
               RESULT_NOT_SUPPORTED);
 }
 
@@ -225,16 +226,16 @@ TEST(PictureInfo, RecordHoldsTheDimensions) {
 
 TEST(PictureInfo, SourcesThatFail) {
     PictureInfoRecord record;
-    EXPECT_EQ(pellimor().get_picture_info("no-such-dir/none.bmp", 0, SOURCE_FILE, &record),
+    EXPECT_EQ(call_get_picture_info(&pellimor(), "no-such-dir/none.bmp", 0, SOURCE_FILE, &record),
               RESULT_READ_ERROR);
     std::string path = test_path(test_scratch_dir(), "p.bmp");
     test_write_file(path, sample_bitmap());
-    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), 0, SOURCE_FILE, &record), RESULT_OK);
-    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), (LONG_PTR)0x80000000u, SOURCE_FILE,
+    EXPECT_EQ(call_get_picture_info(&pellimor(), path.c_str(), 0, SOURCE_FILE, &record), RESULT_OK);
+    EXPECT_EQ(call_get_picture_info(&pellimor(), path.c_str(), (LONG_PTR)0x80000000u, SOURCE_FILE,
                                           &record),
               RESULT_READ_ERROR);
     // Past the end of the file everything reads as zero: no "BM".
-    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), 4096, SOURCE_FILE, &record),
+    EXPECT_EQ(call_get_picture_info(&pellimor(), path.c_str(), 4096, SOURCE_FILE, &record),
               RESULT_UNKNOWN_FORMAT);
     Bytes none;
     EXPECT_EQ(picture_info(none, &record), RESULT_UNKNOWN_FORMAT);
@@ -267,7 +268,7 @@ TEST(IsSupported, ByHandleRestoresThePosition) {
     ASSERT_LT((uintptr_t)h, 65536u);
     for (uint32_t at : {10u, 0u, 11u, 10u}) {
         ASSERT_EQ(SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN), at);
-        EXPECT_EQ(pellimor().is_supported("handle.bmp", h), at == 10 ? 1 : 0) << "at " << at;
+        EXPECT_EQ(call_is_supported(&pellimor(), "handle.bmp", h), at == 10 ? 1 : 0) << "at " << at;
         EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), at);
     }
     CloseHandle(h);

@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin_wide.h"
-
 namespace fs = std::filesystem;
 
 LoadedPlugin test_load_plugin(const char *path) {
@@ -27,10 +25,10 @@ int test_wide() {
     return wide && strcmp(wide, "1") == 0;
 }
 
-std::array<LoadedPlugin, 2> test_both_widths(const LoadedPlugin &plugin) {
-    std::array<LoadedPlugin, 2> both = {plugin, LoadedPlugin()};
-    if (!plugin_wide_facade(&plugin, &both[1])) ADD_FAILURE() << "the plug-in has no wide exports";
-    return both;
+std::array<PluginCalls, 2> test_both_widths(const LoadedPlugin *plugin) {
+    if (!plugin->get_plugin_info_w) ADD_FAILURE() << "the plug-in has no wide exports";
+    return {plugin_calls(plugin, PLUGIN_SET_NARROW, UTF_LATIN1_BYTES),
+            plugin_calls(plugin, PLUGIN_SET_WIDE, UTF_LATIN1_BYTES)};
 }
 
 LoadedPlugin test_load_tolvane() { return test_load_plugin(SPI_TOLVANE_PATH); }

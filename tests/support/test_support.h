@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin_load.h"
+#include "plugin_calls.h"
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -24,9 +24,9 @@ LoadedPlugin test_load_plugin(const char *path);
 // through both export sets.
 int test_wide();
 
-// The plug-in's exports by width: [0] itself, [1] the facade that takes the
-// 8-bit signatures to its wide exports (plugin_wide.h).
-std::array<LoadedPlugin, 2> test_both_widths(const LoadedPlugin &plugin);
+// The calls into the plug-in by width (plugin_calls.h): [0] its 8-bit
+// exports, [1] its wide ones, any 8-bit name reaching them (UTF_LATIN1_BYTES).
+std::array<PluginCalls, 2> test_both_widths(const LoadedPlugin *plugin);
 
 // A fresh, empty folder for this test program, ending without a separator.
 // Each call gives a new one below the program's own scratch root.

@@ -6,6 +6,7 @@
 
 #include "fpk_directory.h"
 #include "fpk_format.h"
+#include "fpk_member_name.h"
 #include "fpk_output.h"
 #include "fpk_writer.h"
 

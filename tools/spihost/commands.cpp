@@ -50,7 +50,7 @@ const ResultReason *result_reason(int32_t code) {
 // `why`, when given, is what the host found out itself, in place of the
 // code's general reason.
 int report_result(const char *call, const char *subject, int32_t code,
-                         const char *why = nullptr) {
+                  const char *why = nullptr) {
     const ResultReason *r = result_reason(code);
     fprintf(stderr, "spihost: %s on %s: result %d (%s): %s\n", call, subject, code,
             r ? r->name : "unknown",
@@ -156,7 +156,7 @@ int collect_members(const PluginCalls *h, HLOCAL block, std::vector<MemberRef> *
 }
 
 int archive_members(const PluginCalls *h, const char *archive, int32_t offset,
-                           std::vector<MemberRef> *members) {
+                    std::vector<MemberRef> *members) {
     std::string name;
     if (!plugin_name(h, archive, &name)) return 0;
     HLOCAL block = nullptr;
@@ -194,7 +194,7 @@ std::string damage_reason(const char *archive, const MemberRef &m) {
 // Reports a failed GetFile, explaining a read error where the archive is too
 // short for the member.
 void report_get_file(const char *archive, const std::string &where, const MemberRef &m,
-                            int32_t code) {
+                     int32_t code) {
     std::string why = code == RESULT_READ_ERROR ? damage_reason(archive, m) : "";
     report_result("GetFile", where.c_str(), code, why.empty() ? nullptr : why.c_str());
 }

@@ -1,10 +1,13 @@
 #include "bench_support.h"
 
 #include <stdio.h>
+#include <string.h>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_BMP
-#include <stb_image.h>
+#include <string>
+
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
+#include "stb_reference.h"
 
 int bench_load_plugin(LoadedPlugin *plugin, const char *path) {
     char why[512] = "";
@@ -13,76 +16,47 @@ int bench_load_plugin(LoadedPlugin *plugin, const char *path) {
     return 0;
 }
 
-void put_le32(Bytes &b, size_t at, uint32_t v) {
-    for (int k = 0; k < 4; ++k) b[at + k] = (uint8_t)(v >> (8 * k));
-}
-
-static void put_le16(Bytes &b, size_t at, uint32_t v) {
-    b[at] = (uint8_t)v;
-    b[at + 1] = (uint8_t)(v >> 8);
-}
-
 Bytes make_bmp565(uint32_t width, uint32_t height) {
-    uint32_t stride = (2 * width + 3) & ~3u;
-    Bytes b(66 + (size_t)stride * height, 0);
-    put_le16(b, 0, 0x4D42);
-    put_le32(b, 2, (uint32_t)b.size());
-    put_le32(b, 10, 66);
-    put_le32(b, 14, 40);
-    put_le32(b, 18, width);
-    put_le32(b, 22, height);
-    put_le16(b, 26, 1);
-    put_le16(b, 28, 16);
-    put_le32(b, 30, 3);
-    put_le32(b, 34, stride * height);
-    put_le32(b, 54, 0xF800);
-    put_le32(b, 58, 0x07E0);
-    put_le32(b, 62, 0x001F);
+    std::vector<uint16_t> pixels((size_t)width * height);
     uint32_t noise = 12345;
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x) {
             noise = noise * 1664525u + 1013904223u;
             uint32_t r = x * 31 / width, g = y * 63 / height, bl = (noise >> 27);
-            put_le16(b, 66 + (size_t)y * stride + 2 * x, r << 11 | g << 5 | bl);
+            pixels[(size_t)y * width + x] = (uint16_t)(r << 11 | g << 5 | bl);
         }
-    return b;
+    Bmp16Knobs knobs;
+    knobs.size_image = ((2 * width + 3) & ~3u) * height;
+    knobs.fill = 0;
+    return make_bmp16((int32_t)width, (int32_t)height, MASKS_565, pixels, knobs);
 }
 
-Bytes make_fpk(uint32_t count, uint32_t member_size) {
-    size_t directory = 4 + (size_t)count * 24;
-    Bytes image(directory + (size_t)count * member_size);
-    put_le32(image, 0, count);
+Bytes bench_fpk(uint32_t count, uint32_t member_size) {
+    std::vector<FpkMember> members(count);
+    size_t directory = fpk_entry_pos(count);
     for (uint32_t i = 0; i < count; ++i) {
-        size_t at = 4 + (size_t)i * 24;
-        put_le32(image, at, (uint32_t)(directory + (size_t)i * member_size));
-        put_le32(image, at + 4, member_size);
-        snprintf((char *)&image[at + 8], 16, "m%u", i);
+        members[i].name = "m" + std::to_string(i);
+        members[i].data.resize(member_size);
+        for (uint32_t k = 0; k < member_size; ++k)
+            members[i].data[k] = (uint8_t)((directory + (size_t)i * member_size + k) * 131);
     }
-    for (size_t i = directory; i < image.size(); ++i) image[i] = (uint8_t)(i * 131);
-    return image;
+    return make_fpk(members);
 }
 
 int picture_matches_stb(const LoadedPlugin *pellimor, const Bytes &file, uint32_t width, uint32_t height) {
-    int w = 0, h = 0, n = 0;
-    unsigned char *rgb = stbi_load_from_memory(file.data(), (int)file.size(), &w, &h, &n, 3);
+    int32_t w = 0, h = 0;
+    Bytes stb_rows;
+    if (!stb_reference_rows(file.data(), file.size(), &w, &h, &stb_rows)) return 0;
     HLOCAL info = nullptr, bits = nullptr;
     int32_t code = pellimor->get_picture((const char *)file.data(), (LONG_PTR)file.size(), SOURCE_MEMORY,
                                          &info, &bits, nullptr, 0);
-    int same = rgb && code == RESULT_OK && (uint32_t)w == width && (uint32_t)h == height;
+    int same = code == RESULT_OK && (uint32_t)w == width && (uint32_t)h == height;
     if (same) {
         const uint8_t *dib = (const uint8_t *)LocalLock(bits);
-        size_t stride = ((size_t)w * 3 + 3) & ~(size_t)3;
-        same = dib != nullptr;
-        // stb gives top-down RGB rows, the DIB bottom-up BGR rows.
-        for (int row = 0; row < h && same; ++row)
-            for (int col = 0; col < w && same; ++col) {
-                const uint8_t *s = rgb + ((size_t)row * w + col) * 3;
-                const uint8_t *d = dib + (size_t)(h - 1 - row) * stride + (size_t)col * 3;
-                same = s[0] == d[2] && s[1] == d[1] && s[2] == d[0];
-            }
+        same = dib != nullptr && LocalSize(bits) == stb_rows.size() &&
+               memcmp(dib, stb_rows.data(), stb_rows.size()) == 0;
         LocalUnlock(bits);
     }
-    stbi_image_free(rgb);
     LocalFree(bits);
     LocalFree(info);
     return same;

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "plugin_load.h"
-
-typedef std::vector<uint8_t> Bytes;
+#include "test_bytes.h"
 
 // A picture pellimor is timed on, the multiple of stb_image's throughput
 // GetPicture is to reach on it natively, and the fraction of the
@@ -33,17 +32,15 @@ constexpr double GET_FILE_TARGET = 0.9;
 // on stderr and returns 0.
 int bench_load_plugin(LoadedPlugin *plugin, const char *path);
 
-void put_le32(Bytes &b, size_t at, uint32_t v);
-
 // A 16-bit bitmap file with 5-6-5 masks: a colour gradient with noise in the
 // low bits.
 Bytes make_bmp565(uint32_t width, uint32_t height);
 
 // An FPK archive: the directory of `count` members of `member_size` bytes
 // named "m<i>", then the members.
-Bytes make_fpk(uint32_t count, uint32_t member_size);
+Bytes bench_fpk(uint32_t count, uint32_t member_size);
 
-// Where make_fpk(1, n) puts its one member.
+// Where bench_fpk(1, n) puts its one member.
 constexpr uint32_t FPK_SINGLE_MEMBER_POSITION = 4 + 24;
 
 // 1 when GetPicture of the width x height bitmap `file` in memory gives the

@@ -153,7 +153,7 @@ constexpr uint32_t BIG_POSITION = FPK_SINGLE_MEMBER_POSITION;
 const std::string &big_archive() {
     static std::string path = [] {
         std::string p = bench_dir() + "/big.fpk";
-        write_file(p, make_fpk(1, BIG_MEMBER));
+        write_file(p, bench_fpk(1, BIG_MEMBER));
         return p;
     }();
     return path;
@@ -168,7 +168,7 @@ const ListingArchive &listing_archive(uint32_t count) {
     static std::map<uint32_t, ListingArchive> made;
     ListingArchive &a = made[count];
     if (a.path.empty()) {
-        a.image = make_fpk(count, 1);
+        a.image = bench_fpk(count, 1);
         a.path = bench_dir() + "/list" + std::to_string(count) + ".fpk";
         write_file(a.path, a.image);
     }

@@ -84,7 +84,7 @@ int main() {
     std::string path = std::string(folder) + "tolvane-bench-" + std::to_string(GetCurrentProcessId()) + ".fpk";
     int ok = 0;
     {
-        Bytes image = make_fpk(1, BIG_MEMBER);
+        Bytes image = bench_fpk(1, BIG_MEMBER);
         // Both reads must give the member's bytes, or the race is not a race;
         // the first read also brings the file into the page cache.
         ok = write_file(path, image) && holds_member(plain_read(path), image) &&

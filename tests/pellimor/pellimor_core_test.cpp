@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "bmp16_convert.h"
+#include "bmp16_reference.h"
 #include "bmp16_writer.h"
 
 namespace {

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "bmp16_reference.h"
 #include "bmp16_writer.h"
+#include "stb_reference.h"
 #include "test_support.h"
 
 namespace {
@@ -367,6 +369,41 @@ TEST(Pixels, AgreeWithTheReferenceDecoder) {
     }
 }
 
+// stb_image, a decoder we did not write, reads every mask it takes as we do:
+// each channel 1 to 8 contiguous bits within the 16 (it refuses wider masks
+// and reads gapped ones otherwise). Every split of the 16 bits into three
+// such channels, red highest, a few other orders and places, then several
+// sizes from memory and from a file.
+TEST(Pixels, AgreeWithStbImage) {
+    std::vector<Masks> masks = {{0x001F, 0x07E0, 0xF800}, {0x03E0, 0x001F, 0x7C00},
+                                {0xF000, 0x0F00, 0x00F0}, {0x3800, 0x01C0, 0x0007}};
+    for (uint32_t r = 1; r <= 8; ++r)
+        for (uint32_t g = 1; g <= 8; ++g)
+            for (uint32_t b = 1; b <= 8 && r + g + b <= 16; ++b)
+                masks.push_back({((1u << r) - 1) << (g + b), ((1u << g) - 1) << b, (1u << b) - 1});
+    auto check = [](const Bytes &file, const Picture &pic, const char *source) {
+        int32_t w = 0, h = 0;
+        Bytes stb;
+        ASSERT_TRUE(stb_reference_rows(file.data(), file.size(), &w, &h, &stb)) << source;
+        ASSERT_EQ(pic.code, RESULT_OK) << source;
+        ASSERT_EQ(pic.info, dib_header(w, h)) << source;
+        ASSERT_EQ(pic.bits, stb) << source << ": " << w << "x" << h << " masks " << std::hex
+                                 << le32_at(file, 54) << " " << le32_at(file, 58) << " " << le32_at(file, 62);
+    };
+    uint32_t seed = 500;
+    for (const Masks &m : masks) {
+        Bytes file = make_bmp16(7, 3, m, random_pixels(21, ++seed));
+        check(file, decode_memory(file), "memory");
+    }
+    const int32_t sizes[][2] = {{1, 1}, {3, 2}, {17, 13}, {64, 3}, {257, 2}};
+    for (const Masks &m : {MASKS_565, MASKS_555, MASKS_444})
+        for (const auto &size : sizes) {
+            Bytes file = make_bmp16(size[0], size[1], m, random_pixels(size[0] * size[1], ++seed));
+            check(file, decode_memory(file), "memory");
+            check(file, decode_file(file), "file");
+        }
+}
+
 // Every cut of the pixel array decodes the missing tail as black.
 TEST(Pixels, TruncatedArraysDecodeBlack) {
     for (int32_t w : {5, 9}) {
@@ -539,9 +576,9 @@ TEST(Failures, NamesNoCodePageHoldsNeedTheWideExports) {
 // the wide exports.
 TEST(Failures, MutationSweep) {
 #ifdef _WIN32
-    const int rounds = 1000;
+    const int rounds = (int)sweep_rounds(1000);
 #else
-    const int rounds = 4000;
+    const int rounds = (int)sweep_rounds(4000);
 #endif
     const Masks families[] = {MASKS_565, MASKS_555, {0x0101, 0, 0xFFFF0000}};
     uint32_t x = 20260;

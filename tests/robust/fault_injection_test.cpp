@@ -22,7 +22,8 @@
 #include "contract.h"
 #include "plugin_calls.h"
 #include "test_support.h"
-#include "writers.h"
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
 
 namespace {
 

@@ -16,11 +16,12 @@
 #include "contract.h"
 #include "plugin_calls.h"
 #include "test_support.h"
-#include "writers.h"
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
 
 namespace {
 
-constexpr int SWEEP_INPUTS = 2000;
+constexpr uint32_t FULL_SWEEP_INPUTS = 2000;
 constexpr uint64_t SWEEP_SEED = 0x5EEDF00DCAFEull;
 
 struct Random {
@@ -112,7 +113,8 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
     Random r{SWEEP_SEED};
     uint64_t calls = 0;
     int failures = 0;
-    for (int i = 0; i < SWEEP_INPUTS && failures < 10; ++i) {
+    const int inputs = (int)sweep_rounds(FULL_SWEEP_INPUTS);
+    for (int i = 0; i < inputs && failures < 10; ++i) {
         Bytes input = mutate(seeds[r.below((uint32_t)seeds.size())], &r);
         ContractRun run = contract_run(&both[i % 2], scratch);
         check(&run, input.data(), input.size());
@@ -130,7 +132,7 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
         }
     }
     ::testing::Test::RecordProperty("export_calls", (int)calls);
-    printf("mutation sweep: %s, %d inputs, %llu export calls\n", name, SWEEP_INPUTS,
+    printf("mutation sweep: %s, %d inputs, %llu export calls\n", name, inputs,
            (unsigned long long)calls);
 }
 

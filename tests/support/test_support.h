@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "plugin_calls.h"
-
-typedef std::vector<uint8_t> Bytes;
+#include "test_bytes.h"
 
 // The plug-in built in this tree, loaded by file name as a host loads it.
 // Fails the current test when it does not load.

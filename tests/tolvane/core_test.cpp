@@ -8,6 +8,7 @@
 #include "fpk_format.h"
 #include "fpk_member_name.h"
 #include "fpk_output.h"
+#include "fpk_reference.h"
 #include "fpk_writer.h"
 
 namespace {

@@ -118,7 +118,7 @@ TEST_F(TolvaneTest, MemberCutShortIsAReadError) {
     } rows[] = {{100, 0, 1, 1}, {100, 50, 17, 17}, {100, 99, 32, 33}, {5, 0, 1, 1}, {5, 2, 3, 3}, {5, 4, 5, 5}};
     for (const Row &row : rows) {
         SCOPED_TRACE(std::to_string(row.held) + " of " + std::to_string(row.size) + " bytes");
-        Bytes whole = make_fpk({{"lead", test_pattern(7, 1)}, {"cut.bin", test_pattern(row.size, 2)}});
+        Bytes whole = make_fpk({{"lead", pattern_bytes(7, 1)}, {"cut.bin", pattern_bytes(row.size, 2)}});
         uint32_t at = fpk_get_offset(whole, 1);
         Bytes image(whole.begin(), whole.begin() + at + row.held);
         std::string path = test_path(test_scratch_dir(), "cut.fpk");
@@ -130,7 +130,7 @@ TEST_F(TolvaneTest, MemberCutShortIsAReadError) {
         EXPECT_EQ(l.records[1].size, row.size);
         Bytes got;
         EXPECT_EQ(get_to_memory(path.c_str(), fpk_get_offset(whole, 0), SOURCE_FILE, &got), RESULT_OK);
-        EXPECT_EQ(got, test_pattern(7, 1));
+        EXPECT_EQ(got, pattern_bytes(7, 1));
         for (int callback = 0; callback < 2; ++callback) {
             std::vector<Report> due = expected_reports(row.size);
             due.resize(callback ? row.reports : 0);
@@ -199,7 +199,7 @@ TEST_F(TolvaneTest, BadDestinationKindIsRefusedBeforeOpening) {
 }
 
 TEST_F(TolvaneTest, ProgressOf100BytesIn32StepsAndARemainder) {
-    Archive a = write_archive({{"lead", {9}}, {"hundred", test_pattern(100, 7)}});
+    Archive a = write_archive({{"lead", {9}}, {"hundred", pattern_bytes(100, 7)}});
     ProgressLog log;
     Bytes got;
     reset_reads();
@@ -208,7 +208,7 @@ TEST_F(TolvaneTest, ProgressOf100BytesIn32StepsAndARemainder) {
     reset_reads();
     ASSERT_EQ(get_to_memory(a.path.c_str(), a.entries[1].offset, SOURCE_FILE, &got, log_progress, (LONG_PTR)&log),
               RESULT_OK);
-    EXPECT_EQ(got, test_pattern(100, 7));
+    EXPECT_EQ(got, pattern_bytes(100, 7));
     EXPECT_EQ(log.reports, expected_reports(100));
 #ifndef _WIN32
     // One 3-byte read after each step's report, the 4-byte remainder before (32,32).
@@ -260,7 +260,7 @@ TEST_F(TolvaneTest, ProgressOf5BytesIn5Steps) {
 }
 
 TEST_F(TolvaneTest, WithoutACallbackTheMemberIsOneRead) {
-    Archive a = write_archive({{"lead", {9}}, {"hundred", test_pattern(100, 7)}});
+    Archive a = write_archive({{"lead", {9}}, {"hundred", pattern_bytes(100, 7)}});
     reset_reads();
     ASSERT_EQ(list_archive(a.path.c_str(), 0, SOURCE_FILE).code, RESULT_OK);
     uint32_t directory_reads = reads_so_far();
@@ -275,7 +275,7 @@ TEST_F(TolvaneTest, WithoutACallbackTheMemberIsOneRead) {
 
 TEST_F(TolvaneTest, CancellingAtAnyReportWritesNothing) {
     for (uint32_t size : {100u, 5u}) {
-        Archive a = write_archive({{"member", test_pattern(size, 3)}});
+        Archive a = write_archive({{"member", pattern_bytes(size, 3)}});
         size_t reports = expected_reports(size).size();
         for (size_t k = 0; k < reports; ++k) {
             ProgressLog log;
@@ -297,7 +297,7 @@ TEST_F(TolvaneTest, CancellingAtAnyReportWritesNothing) {
 }
 
 TEST_F(TolvaneTest, MemorySourceLengths) {
-    Bytes image = test_pattern(50, 1);
+    Bytes image = pattern_bytes(50, 1);
     Bytes got;
     EXPECT_EQ(get_to_memory((const char *)image.data(), 50, SOURCE_MEMORY, &got), RESULT_OK);
     EXPECT_EQ(got, image);
@@ -312,7 +312,7 @@ TEST_F(TolvaneTest, MemorySourceLengths) {
 }
 
 TEST_F(TolvaneTest, MemorySourceToAFolderWritesNoname) {
-    Bytes image = test_pattern(77, 2);
+    Bytes image = pattern_bytes(77, 2);
     std::string out = test_scratch_dir();
     std::string dest = out;
     EXPECT_EQ(call_get_file(&tolvane(), (const char *)image.data(), 77, (char *)dest.c_str(), SOURCE_MEMORY | DEST_FILE,
@@ -434,7 +434,7 @@ TEST_F(TolvaneTest, OnlySuccessTouchesTheHostVariable) {
     // get_to_memory checks the variable is untouched on every failure.
     EXPECT_EQ(get_to_memory(bad_path.c_str(), a.entries[0].offset, SOURCE_FILE, &got), RESULT_UNKNOWN_FORMAT);
     EXPECT_EQ(get_to_memory(a.path.c_str(), 3, SOURCE_FILE, &got), RESULT_READ_ERROR);
-    Archive hundred = write_archive({{"h", test_pattern(100, 1)}});
+    Archive hundred = write_archive({{"h", pattern_bytes(100, 1)}});
     ProgressLog log;
     log.cancel_at = 33;
     EXPECT_EQ(get_to_memory(hundred.path.c_str(), hundred.entries[0].offset, SOURCE_FILE, &got, log_progress,
@@ -445,7 +445,7 @@ TEST_F(TolvaneTest, OnlySuccessTouchesTheHostVariable) {
 
 #ifndef _WIN32
 TEST_F(TolvaneTest, ShortWriteIsAFailure) {
-    Archive a = write_archive({{"w.bin", test_pattern(64, 1)}});
+    Archive a = write_archive({{"w.bin", pattern_bytes(64, 1)}});
     std::string out = test_scratch_dir();
     winlayer_reset_calls();
     winlayer_inject(WINLAYER_WRITE_FILE, 1, WINLAYER_FAULT_SHORT);

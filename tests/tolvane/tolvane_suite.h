@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fpk_reference.h"
 #include "fpk_writer.h"
 #include "test_support.h"
 

@@ -78,7 +78,7 @@ TEST(SpihostArchive, KeepsMembersInsideTheOutputFolder) {
     };
     std::string dir = make_folder();
     std::vector<FpkMember> members;
-    for (const Row &row : rows) members.push_back({row.name, test_pattern(3, (uint32_t)members.size())});
+    for (const Row &row : rows) members.push_back({row.name, pattern_bytes(3, (uint32_t)members.size())});
     std::string fpk = (std::filesystem::path(dir) / "crafted.fpk").string();
     Bytes image = make_fpk(members);
     std::ofstream(fpk, std::ios::binary).write((const char *)image.data(), (std::streamsize)image.size());

@@ -3,12 +3,14 @@
 //
 //   make_corpus FOLDER    writes FOLDER/tolvane/seed-* and FOLDER/pellimor/seed-*
 #include <stdio.h>
+#include <string.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "writers.h"
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
 
 namespace fs = std::filesystem;
 

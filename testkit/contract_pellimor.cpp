@@ -8,12 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "bmp16_reference.h"
 #include "contract.h"
 
 namespace {
 
-constexpr uint32_t HEADERS_END = 54;
-constexpr uint32_t MASKS_END = 66;
 constexpr uint64_t BLOCK_LIMIT = 0x7FFFFFFFu;
 constexpr uint64_t POSITION_LIMIT = 0x7FFFFFFFu;
 const HLOCAL UNTOUCHED = (HLOCAL)(uintptr_t)0x5EED0000u;
@@ -23,87 +22,15 @@ struct View {
     size_t size;
 };
 
-uint8_t view_byte(View v, uint64_t at) { return at < v.size ? v.data[at] : 0; }
-uint32_t view_le16(View v, uint64_t at) {
-    return (uint32_t)view_byte(v, at) | (uint32_t)view_byte(v, at + 1) << 8;
-}
-uint32_t view_le32(View v, uint64_t at) { return view_le16(v, at) | view_le16(v, at + 2) << 16; }
-
 uint8_t choice(View v, size_t i) { return i < v.size ? v.data[v.size - 1 - i] : 0; }
 
-struct RefBitmap {
-    int ok;  // both header checks pass
-    int32_t width, height;
-    uint32_t masks[3];  // red, green, blue
-    uint32_t pixels_at;
-};
-
-RefBitmap ref_headers(View v) {
-    RefBitmap b = {};
-    uint32_t off_bits = view_le32(v, 10);
-    b.ok = view_le16(v, 0) == 0x4D42 && view_le32(v, 2) >= off_bits && view_le16(v, 6) == 0 &&
-           view_le16(v, 8) == 0 && off_bits >= HEADERS_END && view_le32(v, 14) == 40 &&
-           (int32_t)view_le32(v, 18) > 0 && (int32_t)view_le32(v, 22) > 0 &&
-           view_le16(v, 26) == 1 && view_le16(v, 28) == 16 && view_le32(v, 30) == 3;
-    b.width = (int32_t)view_le32(v, 18);
-    b.height = (int32_t)view_le32(v, 22);
-    for (int i = 0; i < 3; ++i) b.masks[i] = view_le32(v, HEADERS_END + 4 * i);
-    b.pixels_at = off_bits > MASKS_END ? off_bits : MASKS_END;
-    return b;
+// The reference's rows as the block's bytes.
+std::string ref_pixels(View v, const Bmp16Reference &b) {
+    Bytes rows = bmp16_reference_rows(v.data, v.size, b);
+    return std::string(rows.begin(), rows.end());
 }
 
-// One channel: the mask's span moved so its top bit is bit 7, then its bits
-// repeated downward until 8 bits are filled.
-uint8_t ref_channel(uint32_t p, uint32_t mask) {
-    if (mask == 0) return 0;
-    int high = 32, low = 0;
-    while (!(mask & (1u << (high - 1)))) --high;
-    while (!(mask & (1u << low))) ++low;
-    int width = high - low;
-    uint32_t v = p & mask;
-    if (high > 8) v >>= high - 8;
-    else v <<= 8 - high;
-    uint32_t acc = v;
-    for (int remaining = 8 - width; remaining > 0; remaining -= width) {
-        v >>= width;
-        acc |= v;
-    }
-    return (uint8_t)acc;
-}
-
-struct Geometry {
-    uint64_t out_stride, out_size;
-    uint64_t in_stride;
-};
-
-Geometry ref_geometry(const RefBitmap &b) {
-    Geometry g;
-    uint64_t w = (uint64_t)b.width, h = (uint64_t)b.height;
-    g.out_stride = (3 * w + 3) / 4 * 4;
-    g.out_size = g.out_stride * h;
-    g.in_stride = (2 * w + 3) / 4 * 4;
-    return g;
-}
-
-std::string ref_decode(View v, const RefBitmap &b, const Geometry &g) {
-    std::string out((size_t)g.out_size, '\0');
-    for (int32_t y = 0; y < b.height; ++y) {
-        for (int32_t x = 0; x < b.width; ++x) {
-            uint32_t p = view_le16(v, b.pixels_at + (uint64_t)y * g.in_stride + 2 * (uint64_t)x);
-            char *o = &out[(size_t)(y * g.out_stride + 3 * (uint64_t)x)];
-            if (p == 0xFFFF) {
-                o[0] = o[1] = o[2] = (char)0xFF;
-            } else if (p != 0) {
-                o[0] = (char)ref_channel(p, b.masks[2]);
-                o[1] = (char)ref_channel(p, b.masks[1]);
-                o[2] = (char)ref_channel(p, b.masks[0]);
-            }
-        }
-    }
-    return out;
-}
-
-std::string ref_dib_header(const RefBitmap &b) {
+std::string ref_dib_header(const Bmp16Reference &b) {
     std::string h(40, '\0');
     uint32_t fields[3] = {40, (uint32_t)b.width, (uint32_t)b.height};
     for (int f = 0; f < 3; ++f)
@@ -121,7 +48,7 @@ struct Pellimor {
     std::string file;  // `prefix` bytes, then the input
     uint32_t prefix;
     int64_t live_at_start;
-    RefBitmap bmp;
+    Bmp16Reference bmp;
 };
 
 int blocks_back(Pellimor *t, const char *what) {
@@ -204,22 +131,22 @@ void picture(Pellimor *t, int from_file, int with_callback, size_t cancel_at) {
     char what[96];
     snprintf(what, sizeof what, "GetPicture(%s%s)", from_file ? "file" : "memory",
              with_callback ? ", callback" : "");
-    const RefBitmap &b = t->bmp;
+    const Bmp16Reference &b = t->bmp;
     int32_t want = RESULT_OK;
     int32_t also = RESULT_OK;  // a second acceptable code, when two failures meet
-    Geometry g = ref_geometry(b);
+    uint64_t out_size = b.out_stride * (uint64_t)(b.height > 0 ? b.height : 0);
     if (!b.ok) {
         want = RESULT_UNKNOWN_FORMAT;
     } else {
-        int too_big = g.out_size > BLOCK_LIMIT;
-        int unreachable = from_file && b.pixels_at > MASKS_END &&
+        int too_big = out_size > BLOCK_LIMIT;
+        int unreachable = from_file && b.pixels_at > BMP16_REF_MASKS_END &&
                           (uint64_t)t->prefix + b.pixels_at > POSITION_LIMIT;
         if (too_big) want = RESULT_NO_MEMORY;
         if (unreachable) {
             if (too_big) also = RESULT_READ_ERROR;
             else want = RESULT_READ_ERROR;
         }
-        if (!too_big && !unreachable && g.out_size > t->run->member_cap) return;
+        if (!too_big && !unreachable && out_size > t->run->member_cap) return;
     }
     std::vector<std::pair<int32_t, int32_t>> reports;
     if (want == RESULT_OK && with_callback) {
@@ -252,9 +179,9 @@ void picture(Pellimor *t, int from_file, int with_callback, size_t cancel_at) {
         if (contract_take_block(t->run, info, 40, &header, what) &&
             header != ref_dib_header(b))
             contract_fail(t->run, "%s: information block is not the 24-bit header", what);
-        if (contract_take_block(t->run, bits, (size_t)g.out_size, &pixels, what) &&
-            pixels != ref_decode(t->input, b, g)) {
-            std::string ref = ref_decode(t->input, b, g);
+        if (contract_take_block(t->run, bits, (size_t)out_size, &pixels, what) &&
+            pixels != ref_pixels(t->input, b)) {
+            std::string ref = ref_pixels(t->input, b);
             size_t at = 0;
             while (at < ref.size() && ref[at] == pixels[at]) ++at;
             contract_fail(t->run, "%s: %dx%d masks %08x %08x %08x: pixels differ from byte %zu",
@@ -283,7 +210,7 @@ void pellimor_contract(ContractRun *run, const uint8_t *data, size_t size) {
     t.p = run->plugin;
     t.input = View{data, size};
     t.live_at_start = contract_live_blocks(run);
-    t.bmp = ref_headers(t.input);
+    t.bmp = bmp16_reference_headers(data, size);
     t.prefix = choice(t.input, 0) % 3 == 0 ? 0 : choice(t.input, 1) % 29;
     t.file = contract_join(run->scratch, "b.bmp");
     uint8_t *image = (uint8_t *)malloc(size ? size : 1);

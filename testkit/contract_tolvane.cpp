@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "contract.h"
+#include "fpk_reference.h"
 
 namespace {
 
-constexpr uint32_t FPK_COUNT_LIMIT = 89478484;
 constexpr uint32_t PROBE_ENTRIES = 85;
-constexpr uint32_t ALL_ENTRIES = 0xFFFFFFFFu;
+constexpr uint64_t ALL_ENTRIES = 0xFFFFFFFFu;
 constexpr uint32_t LAST_POSITION = 0x7FFFFFFFu;  // SetFilePointer's longest reach
 constexpr size_t OUTPUT_PATH_MAX = 259;
 const HLOCAL UNTOUCHED = (HLOCAL)(uintptr_t)0x5EED0000u;
@@ -23,13 +23,6 @@ struct View {
     const uint8_t *data;
     size_t size;
 };
-
-uint8_t view_byte(View v, uint64_t at) { return at < v.size ? v.data[at] : 0; }
-
-uint32_t view_le32(View v, uint64_t at) {
-    return (uint32_t)view_byte(v, at) | (uint32_t)view_byte(v, at + 1) << 8 |
-           (uint32_t)view_byte(v, at + 2) << 16 | (uint32_t)view_byte(v, at + 3) << 24;
-}
 
 std::string view_bytes(View v, uint64_t at, uint32_t n) {
     std::string s(n, '\0');
@@ -41,51 +34,16 @@ std::string view_bytes(View v, uint64_t at, uint32_t n) {
 // cancel points and flag bits.
 uint8_t choice(View v, size_t i) { return i < v.size ? v.data[v.size - 1 - i] : 0; }
 
-struct RefEntry {
-    uint32_t offset;
-    uint32_t size;
-    std::string name;
-};
-
+// The input's directory as the reference reads it: ok when its first `limit`
+// entries are consistent, with the entries read up to the first that is not.
 struct RefDirectory {
     int ok;
-    std::vector<RefEntry> entries;  // when ok: the examined entries, in order
+    std::vector<FpkListed> entries;
 };
 
-// 1 to 15 bytes 0x21..0x7E, then NUL.
-int ref_name(View v, uint64_t at, std::string *name) {
-    name->clear();
-    for (int i = 0; i < 16; ++i) {
-        uint8_t c = view_byte(v, at + i);
-        if (c >= 0x21 && c <= 0x7E) {
-            name->push_back((char)c);
-            continue;
-        }
-        return c == 0 && i > 0;
-    }
-    return 0;
-}
-
-// The directory at `base`, judged on its first `limit` entries. An entry past
-// the end of the input reads as zeros and fails on its size, so the walk ends
-// within the input whatever the count says.
-RefDirectory ref_directory(View v, uint64_t base, uint32_t limit) {
-    RefDirectory d = {0, {}};
-    uint32_t count = view_le32(v, base);
-    if (count < 1 || count > FPK_COUNT_LIMIT) return d;
-    uint32_t n = count < limit ? count : limit;
-    for (uint32_t j = 0; j < n; ++j) {
-        uint64_t at = base + 4 + 24ull * j;
-        RefEntry e;
-        e.offset = view_le32(v, at);
-        e.size = view_le32(v, at + 4);
-        if (j == 0 && (int32_t)e.offset < (int32_t)(count * 24 + 4)) return d;
-        if ((int32_t)e.size < 1) return d;
-        if (!ref_name(v, at + 8, &e.name)) return d;
-        if (j > 0 && e.offset != d.entries.back().offset + d.entries.back().size) return d;
-        d.entries.push_back(e);
-    }
-    d.ok = 1;
+RefDirectory ref_directory(View v, uint64_t base, uint64_t limit) {
+    RefDirectory d;
+    d.ok = fpk_reference_read(v.data, v.size, base, limit, &d.entries);
     return d;
 }
 
@@ -238,7 +196,7 @@ int expect_code(Tolvane *t, const char *what, int32_t got, int32_t want) {
 // One member's record of either width; every unit of the name and its
 // terminator is the stored name's byte.
 template <typename Record>
-int check_record(Tolvane *t, const char *what, const Record *r, const RefEntry &e) {
+int check_record(Tolvane *t, const char *what, const Record *r, const FpkListed &e) {
     if (r->method[0] != ' ' || r->method[1] != '\0')
         return contract_fail(t->run, "%s: method is not a single blank", what);
     if (r->position != e.offset || r->packed_size != e.size || r->size != e.size)
@@ -363,8 +321,8 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
         if (memcmp(&record, &before, sizeof record) != 0)
             contract_fail(t->run, "%s: failed check wrote the host's record", what);
     } else {
-        const RefEntry *match = nullptr;
-        for (const RefEntry &e : t->dir.entries)
+        const FpkListed *match = nullptr;
+        for (const FpkListed &e : t->dir.entries)
             if (sought_name_matches(t->run->plugin, e.name, name, ignore_case)) {
                 match = &e;
                 break;
@@ -388,7 +346,7 @@ Expected expect_member(Tolvane *t, uint32_t position) {
         e.code = RESULT_UNKNOWN_FORMAT;
         return e;
     }
-    for (const RefEntry &entry : t->dir.entries)
+    for (const FpkListed &entry : t->dir.entries)
         if (entry.offset == position) {
             e.code = RESULT_OK;
             e.name = entry.name;
@@ -624,7 +582,7 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
 
     // Names from the listing (and their case swapped), from the input's tail, and none.
     std::vector<std::string> names;
-    const std::vector<RefEntry> &entries = t.dir.entries;
+    const std::vector<FpkListed> &entries = t.dir.entries;
     for (size_t i = 0; i < entries.size() && i < 4; ++i) names.push_back(entries[i].name);
     if (entries.size() > 4) names.push_back(entries.back().name);
     for (size_t i = 0; i < entries.size() && i < 2; ++i) names.push_back(swap_case(entries[i].name));
@@ -653,8 +611,8 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
     }
     // Into the folder: the first member and one the input picks.
     if (!entries.empty()) {
-        const RefEntry &pick = entries[choice(t.input, 8) % entries.size()];
-        const RefEntry *targets[2] = {&entries[0], &pick};
+        const FpkListed &pick = entries[choice(t.input, 8) % entries.size()];
+        const FpkListed *targets[2] = {&entries[0], &pick};
         for (int i = 0; i < 2; ++i) {
             Expected want = expect_member(&t, targets[i]->offset);
             if (want.code == RESULT_OK && want.size <= run->member_cap)

@@ -1,14 +1,14 @@
-// What both fuzz targets share: the plug-in loaded once as a host loads it,
-// with the calls into either set of its exports, a scratch folder of this process's
-// own for each input, and the trap on a broken promise.
+// One fuzz target, built once for each plug-in (SPI_PLUGIN_NAME, its
+// contract check SPI_CONTRACT and SPI_PLUGIN_PATH come from the build): the
+// plug-in loaded once as a host loads it, with the calls into either set of
+// its exports, a scratch folder of this process's own for each input, and the
+// trap on a broken promise.
 //
 // The lowest bit of the input's last byte picks the exports: 0 the 8-bit
 // ones, 1 the wide ones. Nothing is taken off the input: the checks read that
 // byte as before (modulo 23 or 3 for a prefix length, or as data), so the seed
 // corpus means what it did and every prefix goes with either width. An empty
 // input takes the 8-bit exports.
-#pragma once
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -25,11 +25,11 @@ struct FuzzTarget {
     uint64_t calls;  // export calls made, for the replay's summary
 };
 
-inline void fuzz_target_remove_scratch(const FuzzTarget *t) {
+static void fuzz_target_remove_scratch(const FuzzTarget *t) {
     if (!t->scratch.empty()) contract_remove_folder(t->scratch);
 }
 
-inline void fuzz_target_load(FuzzTarget *t, const char *path, const char *name) {
+static void fuzz_target_load(FuzzTarget *t, const char *path, const char *name) {
     char why[512] = "";
     if (!plugin_load(&t->plugin, path, why, sizeof why)) {
         fprintf(stderr, "cannot load %s: %s\n", path, why);
@@ -48,7 +48,7 @@ inline void fuzz_target_load(FuzzTarget *t, const char *path, const char *name) 
 
 // Runs `check` on one input and traps on the first broken promise, so that
 // libFuzzer keeps the input and the replay program fails.
-inline void fuzz_target_run(FuzzTarget *t, void (*check)(ContractRun *, const uint8_t *, size_t),
+static void fuzz_target_run(FuzzTarget *t, void (*check)(ContractRun *, const uint8_t *, size_t),
                             const uint8_t *data, size_t size) {
     // Made and removed for each input: libFuzzer's helper processes exit
     // without running exit handlers.
@@ -66,4 +66,25 @@ inline void fuzz_target_run(FuzzTarget *t, void (*check)(ContractRun *, const ui
         fflush(stderr);
         __builtin_trap();
     }
+}
+
+namespace {
+
+FuzzTarget target;
+
+void remove_scratch() { fuzz_target_remove_scratch(&target); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    fuzz_target_load(&target, SPI_PLUGIN_PATH, SPI_PLUGIN_NAME);
+    atexit(remove_scratch);
+    return 0;
+}
+
+extern "C" uint64_t fuzz_target_calls() { return target.calls; }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fuzz_target_run(&target, SPI_CONTRACT, data, size);
+    return 0;
 }

@@ -15,6 +15,8 @@
 #include <sys/mman.h>
 #endif
 
+#include "bmp16_writer.h"
+#include "fpk_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -55,14 +57,6 @@ uint64_t le64(const uint8_t *p) {
 uint32_t le32(const uint8_t *p) { return (uint32_t)le64(p) & 0xFFFFFFFFu; }
 uint16_t le16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
 
-void put32(Bytes &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back((uint8_t)(v >> 8 * i));
-}
-void put16(Bytes &b, uint16_t v) {
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
-}
-
 struct Member {
     const char *name;
     uint32_t size;
@@ -72,48 +66,23 @@ struct Member {
 const std::vector<Member> MEMBERS = {{"first.txt", 3}, {"dir\\second.bin", 300}};
 constexpr uint32_t FIRST_POSITION = 52;
 
-// An FPK archive: the count, 24-byte entries, then the members back to back,
-// member i filled with the byte 'a' + i.
-Bytes make_fpk(const std::vector<Member> &members) {
-    Bytes b;
-    uint32_t offset = 4 + 24 * (uint32_t)members.size();
-    put32(b, (uint32_t)members.size());
-    for (const Member &m : members) {
-        put32(b, offset);
-        put32(b, m.size);
-        char name[16] = {};
-        strncpy(name, m.name, 15);
-        b.insert(b.end(), name, name + 16);
-        offset += m.size;
-    }
-    for (size_t i = 0; i < members.size(); ++i) b.insert(b.end(), members[i].size, (uint8_t)('a' + i));
-    return b;
+// The members back to back after the directory, member i filled with the
+// byte 'a' + i.
+Bytes sample_archive() {
+    std::vector<FpkMember> members;
+    for (size_t i = 0; i < MEMBERS.size(); ++i)
+        members.push_back({MEMBERS[i].name, Bytes(MEMBERS[i].size, (uint8_t)('a' + i))});
+    return make_fpk(members);
 }
 
 // A 16-bit bitmap with 5-6-5 masks and a pattern in every pixel.
-Bytes make_bmp16(int32_t width, int32_t height) {
-    uint32_t stride = (2 * (uint32_t)width + 3) & ~3u;
-    Bytes b;
-    put16(b, 0x4D42);
-    put32(b, 66 + stride * (uint32_t)height);
-    put16(b, 0);
-    put16(b, 0);
-    put32(b, 66);
-    put32(b, 40);
-    put32(b, (uint32_t)width);
-    put32(b, (uint32_t)height);
-    put16(b, 1);
-    put16(b, 16);
-    put32(b, 3);
-    for (int i = 0; i < 5; ++i) put32(b, 0);
-    put32(b, 0xF800);
-    put32(b, 0x07E0);
-    put32(b, 0x001F);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) put16(b, (uint16_t)(x * 0x0841 + y * 0x1234 + 1));
-        b.resize(b.size() + (stride - 2 * (uint32_t)width), 0);
-    }
-    return b;
+Bytes sample_bitmap(int32_t width, int32_t height) {
+    std::vector<uint16_t> pixels;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) pixels.push_back((uint16_t)(x * 0x0841 + y * 0x1234 + 1));
+    Bmp16Knobs knobs;
+    knobs.fill = 0;
+    return make_bmp16(width, height, MASKS_565, pixels, knobs);
 }
 
 Bytes with_prefix(size_t n, const Bytes &b) {
@@ -138,7 +107,7 @@ bool all_fill(const uint8_t *p, size_t n) {
     return true;
 }
 
-class WideInterface : public ::testing::Test {
+class PointerWidth : public ::testing::Test {
 protected:
     void SetUp() override {
         tolvane = test_load_tolvane();
@@ -157,8 +126,8 @@ protected:
     int64_t blocks_before = 0;
 };
 
-TEST_F(WideInterface, ArchiveListHolds448ByteRecords) {
-    Bytes fpk = make_fpk(MEMBERS);
+TEST_F(PointerWidth, ArchiveListHolds448ByteRecords) {
+    Bytes fpk = sample_archive();
     HLOCAL info = nullptr;
     ASSERT_EQ(tolvane.get_archive_info(as_chars(fpk), (LONG_PTR)fpk.size(), SOURCE_MEMORY, &info),
               RESULT_OK);
@@ -182,8 +151,8 @@ TEST_F(WideInterface, ArchiveListHolds448ByteRecords) {
     EXPECT_EQ(list[MEMBERS.size() * FILE_INFO_SIZE], 0) << "terminator record";
 }
 
-TEST_F(WideInterface, FileInfoWritesWholeEightByteFields) {
-    Bytes fpk = make_fpk(MEMBERS);
+TEST_F(PointerWidth, FileInfoWritesWholeEightByteFields) {
+    Bytes fpk = sample_archive();
     uint8_t record[FILE_INFO_SIZE + GUARD_SIZE];
     memset(record, FILL, sizeof record);
     ASSERT_EQ(tolvane.get_file_info(as_chars(fpk), (LONG_PTR)fpk.size(), "dir\\second.bin", SOURCE_MEMORY,
@@ -200,8 +169,8 @@ TEST_F(WideInterface, FileInfoWritesWholeEightByteFields) {
     EXPECT_TRUE(all_fill(record + FILE_INFO_SIZE, GUARD_SIZE)) << "written past 448 bytes";
 }
 
-TEST_F(WideInterface, PictureInfoIs32Bytes) {
-    Bytes bmp = make_bmp16(7, 3);
+TEST_F(PointerWidth, PictureInfoIs32Bytes) {
+    Bytes bmp = sample_bitmap(7, 3);
     uint8_t record[PICTURE_INFO_SIZE + GUARD_SIZE];
     memset(record, FILL, sizeof record);
     ASSERT_EQ(pellimor.get_picture_info(as_chars(bmp), (LONG_PTR)bmp.size(), SOURCE_MEMORY,
@@ -241,27 +210,27 @@ const LenRow UNREACHABLE_OFFSETS[] = {
     {"-2^63 + start", INT64_MIN + START},
 };
 
-class UnreachableOffset : public WideInterface, public ::testing::WithParamInterface<LenRow> {
+class UnreachableOffset : public PointerWidth, public ::testing::WithParamInterface<LenRow> {
 protected:
     void SetUp() override {
-        WideInterface::SetUp();
+        PointerWidth::SetUp();
         std::string dir = test_scratch_dir();
         archive_at_start = test_path(dir, "inside.dat");
         archive_at_zero = test_path(dir, "archive.fpk");
         bitmap_at_start = test_path(dir, "picture.dat");
-        test_write_file(archive_at_start, with_prefix(START, make_fpk(MEMBERS)));
-        test_write_file(archive_at_zero, make_fpk(MEMBERS));
-        test_write_file(bitmap_at_start, with_prefix(START, make_bmp16(5, 2)));
+        test_write_file(archive_at_start, with_prefix(START, sample_archive()));
+        test_write_file(archive_at_zero, sample_archive());
+        test_write_file(bitmap_at_start, with_prefix(START, sample_bitmap(5, 2)));
     }
     std::string archive_at_start, archive_at_zero, bitmap_at_start;
 };
 
 // The same files at `len` = START work, so a refusal below is the offset's doing.
-TEST_F(WideInterface, FilesAtTheirRealOffsetAreRead) {
+TEST_F(PointerWidth, FilesAtTheirRealOffsetAreRead) {
     std::string dir = test_scratch_dir();
     std::string archive = test_path(dir, "inside.dat"), bitmap = test_path(dir, "picture.dat");
-    test_write_file(archive, with_prefix(START, make_fpk(MEMBERS)));
-    test_write_file(bitmap, with_prefix(START, make_bmp16(5, 2)));
+    test_write_file(archive, with_prefix(START, sample_archive()));
+    test_write_file(bitmap, with_prefix(START, sample_bitmap(5, 2)));
     HLOCAL info = nullptr;
     ASSERT_EQ(tolvane.get_archive_info(archive.c_str(), START, SOURCE_FILE, &info), RESULT_OK);
     test_take_block(info);
@@ -329,9 +298,9 @@ const LenRow LONG_IMAGES[] = {
     {"2^63 - 1", INT64_MAX},
 };
 
-TEST_F(WideInterface, ImageLengthAbove4GiBIsNotCut) {
-    Bytes fpk = make_fpk(MEMBERS);
-    Bytes bmp = make_bmp16(5, 3);
+TEST_F(PointerWidth, ImageLengthAbove4GiBIsNotCut) {
+    Bytes fpk = sample_archive();
+    Bytes bmp = sample_bitmap(5, 3);
     HLOCAL reference_info = nullptr, reference_bits = nullptr;
     ASSERT_EQ(pellimor.get_picture(as_chars(bmp), (LONG_PTR)bmp.size(), SOURCE_MEMORY, &reference_info,
                                    &reference_bits, nullptr, 0),
@@ -376,7 +345,7 @@ const LenRow HUGE_MEMBERS[] = {
     {"2^63 - 1", INT64_MAX},
 };
 
-TEST_F(WideInterface, MemberOf2GiBOrMoreIsRefused) {
+TEST_F(PointerWidth, MemberOf2GiBOrMoreIsRefused) {
     Bytes image(64, 0x5A);
     std::string dir = test_scratch_dir();
     for (const LenRow &row : HUGE_MEMBERS) {
@@ -403,7 +372,7 @@ const LONG_PTR USER_VALUES[] = {
     (LONG_PTR)INT64_C(0x100000000),
 };
 
-class UserValue : public WideInterface, public ::testing::WithParamInterface<LONG_PTR> {};
+class UserValue : public PointerWidth, public ::testing::WithParamInterface<LONG_PTR> {};
 
 TEST_P(UserValue, ReachesEveryProgressReport) {
     const LONG_PTR user = GetParam();
@@ -417,7 +386,7 @@ TEST_P(UserValue, ReachesEveryProgressReport) {
     // 32 steps, the closing (32, 32) and the final (0, 32).
     EXPECT_EQ(seen_users, std::vector<LONG_PTR>(34, user));
 
-    Bytes bmp = make_bmp16(4, 3);
+    Bytes bmp = sample_bitmap(4, 3);
     HLOCAL info = nullptr, bits = nullptr;
     seen_users.clear();
     ASSERT_EQ(pellimor.get_picture(as_chars(bmp), (LONG_PTR)bmp.size(), SOURCE_MEMORY, &info, &bits,
@@ -471,14 +440,14 @@ void high_buffer_free(HighBuffer *b) {
     b->data = nullptr;
 }
 
-TEST_F(WideInterface, ProbeBufferAbove4GiB) {
+TEST_F(PointerWidth, ProbeBufferAbove4GiB) {
     HighBuffer buffer = high_buffer_alloc(65536);
     ASSERT_NE(buffer.data, nullptr) << "no free address above 4 GiB";
     ASSERT_GE((uint64_t)(uintptr_t)buffer.data, (uint64_t)FOUR_GIB);
     ASSERT_EQ((uintptr_t)buffer.data & 0xFFFFFFFFu, 0u);
 
-    Bytes fpk = make_fpk(MEMBERS);
-    Bytes bmp = make_bmp16(5, 2);
+    Bytes fpk = sample_archive();
+    Bytes bmp = sample_bitmap(5, 2);
     memset(buffer.data, 0, PROBE_BUFFER_SIZE);
     memcpy(buffer.data, fpk.data(), fpk.size());
     EXPECT_EQ(tolvane.is_supported("archive.fpk", buffer.data), 1);
@@ -491,9 +460,9 @@ TEST_F(WideInterface, ProbeBufferAbove4GiB) {
     high_buffer_free(&buffer);
 }
 
-TEST_F(WideInterface, ProbeHandleBelow65536) {
+TEST_F(PointerWidth, ProbeHandleBelow65536) {
     std::string path = test_path(test_scratch_dir(), "archive.fpk");
-    test_write_file(path, with_prefix(START, make_fpk(MEMBERS)));
+    test_write_file(path, with_prefix(START, sample_archive()));
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ASSERT_LT((uintptr_t)file, 65536u);

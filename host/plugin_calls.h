@@ -1,8 +1,8 @@
 // One host's calls into one loaded plug-in: to its wide exports (UTF-16
 // names, FileInfoRecordW) when it has them and the host wants them, to its
-// 8-bit exports otherwise. spihost, the tests and the contract checks call
-// the plug-in through this and nothing else, so that one body of host code
-// drives either set. Each PluginCalls is a plain value the caller holds and
+// 8-bit exports otherwise. spihost, the behaviour suites and the contract
+// checks call the plug-in through this, so that one body of host code drives
+// either set (tests of one set's own signatures call the exports directly). Each PluginCalls is a plain value the caller holds and
 // passes: a process may drive any number of plug-ins, either way, at once.
 //
 // Names go in as 8-bit text and memory images as they are. For the 8-bit

@@ -59,6 +59,20 @@ void call_widen_record(const FileInfoRecord *r, FileInfoRecordW *w) {
 #endif
 }
 
+// GetArchiveInfo and GetPictureInfo: a source, its length and flag, and
+// one thing the export fills.
+template <typename Narrow, typename Wide, typename Out>
+int32_t call_source_to(const PluginCalls *c, Narrow narrow, Wide wide, const char *buf,
+                       LONG_PTR len, uint32_t flag, Out *out) {
+    if (!c->wide) return narrow ? narrow(buf, len, flag, out) : RESULT_NOT_SUPPORTED;
+    if (!wide) return RESULT_NOT_SUPPORTED;
+    std::u16string keep;
+    const char16_t *source;
+    if (!call_wide_source(c, buf, flag, &keep, &source)) return CALL_NAME_REFUSED;
+    return wide(source, len, flag, out);
+}
+
+// GetPreview and GetPicture.
 int32_t call_get_picture_of(const PluginCalls *c, GetPictureFn narrow, GetPictureWFn wide,
                             const char *buf, LONG_PTR len, uint32_t flag, HLOCAL *info,
                             HLOCAL *bits, ProgressCallback progress, LONG_PTR user) {
@@ -133,14 +147,8 @@ int32_t call_is_supported(const PluginCalls *c, const char *filename, void *prob
 
 int32_t call_get_archive_info(const PluginCalls *c, const char *buf, LONG_PTR len, uint32_t flag,
                               HLOCAL *info) {
-    const LoadedPlugin *p = c->plugin;
-    if (!c->wide)
-        return p->get_archive_info ? p->get_archive_info(buf, len, flag, info) : RESULT_NOT_SUPPORTED;
-    if (!p->get_archive_info_w) return RESULT_NOT_SUPPORTED;
-    std::u16string keep;
-    const char16_t *source;
-    if (!call_wide_source(c, buf, flag, &keep, &source)) return CALL_NAME_REFUSED;
-    return p->get_archive_info_w(source, len, flag, info);
+    return call_source_to(c, c->plugin->get_archive_info, c->plugin->get_archive_info_w, buf, len,
+                          flag, info);
 }
 
 int32_t call_get_file_info_record(const PluginCalls *c, const char *buf, LONG_PTR len,
@@ -190,14 +198,8 @@ int32_t call_get_file(const PluginCalls *c, const char *src, LONG_PTR len, char 
 
 int32_t call_get_picture_info(const PluginCalls *c, const char *buf, LONG_PTR len, uint32_t flag,
                               PictureInfoRecord *info) {
-    const LoadedPlugin *p = c->plugin;
-    if (!c->wide)
-        return p->get_picture_info ? p->get_picture_info(buf, len, flag, info) : RESULT_NOT_SUPPORTED;
-    if (!p->get_picture_info_w) return RESULT_NOT_SUPPORTED;
-    std::u16string keep;
-    const char16_t *source;
-    if (!call_wide_source(c, buf, flag, &keep, &source)) return CALL_NAME_REFUSED;
-    return p->get_picture_info_w(source, len, flag, info);
+    return call_source_to(c, c->plugin->get_picture_info, c->plugin->get_picture_info_w, buf, len,
+                          flag, info);
 }
 
 int32_t call_get_preview(const PluginCalls *c, const char *buf, LONG_PTR len, uint32_t flag,

@@ -22,6 +22,7 @@ constexpr uint32_t BI_HEIGHT = 8;
 constexpr uint32_t BI_PLANES = 12;
 constexpr uint32_t BI_BIT_COUNT = 14;
 constexpr uint32_t BI_COMPRESSION = 16;
+constexpr uint32_t BI_CLR_USED = 32;  // colour-table entries; 0: all the depth allows
 
 constexpr uint16_t BMP_SIGNATURE = 0x4D42;  // "BM"
 constexpr uint32_t BMP_COMPRESSION_RGB = 0;

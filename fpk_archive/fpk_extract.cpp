@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "fpk_directory.h"
+#include "fpk_member_name.h"
 #include "fpk_output.h"
 #include "source.h"
 

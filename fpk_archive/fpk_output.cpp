@@ -1,47 +1,8 @@
 #include "fpk_output.h"
 
-#include <ctype.h>
 #include <string.h>
 
-namespace {
-
-int fpk_is_separator(char c) { return c == '\\' || c == '/'; }
-
-// Windows opens a device, not a file, for these names in any folder, with or
-// without an extension: "NUL" would swallow the member, "COM1" send it to a port.
-int fpk_is_device_name(const char *component, size_t length) {
-    static const char *const DEVICES[] = {"CON", "PRN", "AUX", "NUL"};
-    size_t stem = 0;
-    while (stem < length && component[stem] != '.') ++stem;
-    char upper[5] = "";
-    if (stem < 3 || stem > 4) return 0;
-    for (size_t i = 0; i < stem; ++i) upper[i] = (char)toupper((unsigned char)component[i]);
-    if (stem == 3) {
-        for (const char *device : DEVICES)
-            if (memcmp(upper, device, 3) == 0) return 1;
-        return 0;
-    }
-    return (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0) && upper[3] >= '1' &&
-           upper[3] <= '9';
-}
-
-}  // namespace
-
-int fpk_name_stays_inside(const char *name) {
-    if (fpk_is_separator(name[0])) return 0;
-    if (strchr(name, ':')) return 0;
-    // Windows trims trailing dots from a name, so no component made only of
-    // dots names a file of its own; ".." climbs out of the folder.
-    const char *component = name;
-    for (const char *p = name;; ++p) {
-        if (*p != '\0' && !fpk_is_separator(*p)) continue;
-        size_t length = (size_t)(p - component);
-        if (length >= 2 && strspn(component, ".") >= length) return 0;
-        if (fpk_is_device_name(component, length)) return 0;
-        if (*p == '\0') return 1;
-        component = p + 1;
-    }
-}
+#include "fpk_member_name.h"
 
 int fpk_output_path(HostInput dest, const char *name, FpkOutputPath *path, HostInput *out) {
     uint32_t dest_length = host_input_length(dest);

@@ -8,12 +8,6 @@
 // Longest output path, without its terminator.
 constexpr uint32_t FPK_PATH_MAX = 259;
 
-// The member name stays inside the folder it is written to: no ".." component
-// (nor any other made only of dots), no leading separator, no ':' (a drive
-// prefix or a stream name), and no component that Windows takes for a device
-// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension).
-int fpk_name_stays_inside(const char *name);
-
 // The output path, in the units of the host's folder name.
 struct FpkOutputPath {
     union {

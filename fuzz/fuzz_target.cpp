@@ -1,7 +1,8 @@
 // One fuzz target, built once for each plug-in (SPI_PLUGIN_NAME, its
-// contract check SPI_CONTRACT and SPI_PLUGIN_PATH come from the build): the plug-in loaded once as a host loads it,
-// with the facade over its wide exports, a scratch folder of this process's
-// own for each input, and the trap on a broken promise.
+// contract check SPI_CONTRACT and SPI_PLUGIN_PATH come from the build): the
+// plug-in loaded once as a host loads it, with the calls into either set of
+// its exports, a scratch folder of this process's own for each input, and the
+// trap on a broken promise.
 //
 // The lowest bit of the input's last byte picks the exports: 0 the 8-bit
 // ones, 1 the wide ones. Nothing is taken off the input: the checks read that
@@ -15,11 +16,11 @@
 #include <string>
 
 #include "contract.h"
-#include "plugin_wide.h"
+#include "plugin_calls.h"
 
 struct FuzzTarget {
     LoadedPlugin plugin;
-    LoadedPlugin wide;  // the facade over plugin's wide exports
+    PluginCalls sets[2];  // into plugin's 8-bit (0) and wide (1) exports
     std::string scratch;
     uint64_t calls;  // export calls made, for the replay's summary
 };
@@ -34,10 +35,12 @@ static void fuzz_target_load(FuzzTarget *t, const char *path, const char *name) 
         fprintf(stderr, "cannot load %s: %s\n", path, why);
         exit(2);
     }
-    if (!plugin_wide_facade(&t->plugin, &t->wide)) {
+    if (!t->plugin.get_plugin_info_w) {
         fprintf(stderr, "%s has no wide exports\n", path);
         exit(2);
     }
+    t->sets[0] = plugin_calls(&t->plugin, PLUGIN_SET_NARROW, UTF_LATIN1_BYTES);
+    t->sets[1] = plugin_calls(&t->plugin, PLUGIN_SET_WIDE, UTF_LATIN1_BYTES);
     const char *tmp = getenv("TMPDIR");
     std::string root = tmp && *tmp ? tmp : "/tmp";
     t->scratch = root + "/spi-fuzz-" + name + "-" + std::to_string((long)getpid());
@@ -54,7 +57,7 @@ static void fuzz_target_run(FuzzTarget *t, void (*check)(ContractRun *, const ui
         exit(2);
     }
     int wide = size > 0 && (data[size - 1] & 1);
-    ContractRun run = contract_run(wide ? &t->wide : &t->plugin, t->scratch, wide);
+    ContractRun run = contract_run(&t->sets[wide], t->scratch);
     check(&run, data, size);
     t->calls += run.calls;
     fuzz_target_remove_scratch(t);

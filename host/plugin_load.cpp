@@ -3,6 +3,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
+#include "utf.h"
+
 #ifndef _WIN32
 #include <dlfcn.h>
 #endif
@@ -18,9 +22,15 @@ void *plugin_symbol(const LoadedPlugin *plugin, const char *name) {
 int plugin_load(LoadedPlugin *plugin, const char *path, char *why, size_t why_size) {
     memset(plugin, 0, sizeof *plugin);
 #ifdef _WIN32
-    plugin->module = (void *)LoadLibraryA(path);
+    // By its UTF-16 name, so that a plug-in in any folder loads.
+    std::u16string wide_path;
+    if (!utf16_from_utf8(path, UTF_EXACT, &wide_path)) {
+        if (why) snprintf(why, why_size, "the name is not UTF-8");
+        return 0;
+    }
+    plugin->module = (void *)LoadLibraryW((const wchar_t *)wide_path.c_str());
     if (!plugin->module) {
-        if (why) snprintf(why, why_size, "LoadLibraryA failed with error %lu", GetLastError());
+        if (why) snprintf(why, why_size, "LoadLibraryW failed with error %lu", GetLastError());
         return 0;
     }
 #else

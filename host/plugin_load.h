@@ -27,8 +27,9 @@ struct LoadedPlugin {
     GetPictureWFn get_picture_w;
 };
 
-// Loads the library at `path` and looks up every export either kind of
-// plug-in has; those it lacks stay null. Returns 0 when the library does not
+// Loads the library at `path` (UTF-8; on Windows it is loaded by its UTF-16
+// form) and looks up every export either kind of plug-in has; those it lacks
+// stay null. Returns 0 when the library does not
 // load, writing the system's reason into `why` (may be null).
 int plugin_load(LoadedPlugin *plugin, const char *path, char *why, size_t why_size);
 

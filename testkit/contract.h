@@ -5,8 +5,8 @@
 // reading of the bytes: the result code, the hand-over blocks (size and
 // contents), the host's variables on failure, the progress reports, the
 // extracted files and the count of live blocks. The same checks drive either
-// width of the exports: the 8-bit ones, or the wide ones through the facade of
-// plugin_wide.h, whose names go in as UTF-16 and whose GetArchiveInfo list
+// width of the exports: the 8-bit ones, or the wide ones through
+// plugin_calls.h, whose names go in as UTF-16 and whose GetArchiveInfo list
 // holds FileInfoRecordW records. The fuzz targets trap on the first broken
 // promise; the tests report it.
 #pragma once
@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
-#include "plugin_load.h"
+#include "plugin_calls.h"
 
 struct ContractRun {
-    const LoadedPlugin *plugin;  // the exports called: the 8-bit ones or the wide facade
-    int wide;                    // plugin is the wide facade
+    const PluginCalls *plugin;   // the exports called: the 8-bit ones or the wide ones
+    int wide;                    // plugin calls the wide exports
     std::string scratch;         // an existing, empty folder; emptied again before returning
     int count_blocks;            // the platform counts live blocks (the native Win32 layer)
     uint32_t member_cap;         // members and pictures larger than this are not extracted
@@ -30,13 +30,11 @@ struct ContractRun {
     std::string failure;         // the first broken promise, empty while all hold
 };
 
-// `plugin` is the loaded plug-in when `wide` is 0, its facade from
-// plugin_wide_facade when 1.
-inline ContractRun contract_run(const LoadedPlugin *plugin, const std::string &scratch,
-                                int wide) {
+// The checks call the plug-in through `plugin`, at its width.
+inline ContractRun contract_run(const PluginCalls *plugin, const std::string &scratch) {
     ContractRun run;
     run.plugin = plugin;
-    run.wide = wide;
+    run.wide = plugin->wide;
     run.scratch = scratch;
 #ifdef _WIN32
     run.count_blocks = 0;

@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "contract.h"
-#include "plugin_wide.h"
 
 namespace fs = std::filesystem;
 

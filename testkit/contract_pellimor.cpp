@@ -42,7 +42,7 @@ std::string ref_dib_header(const Bmp16Reference &b) {
 
 struct Pellimor {
     ContractRun *run;
-    const LoadedPlugin *p;
+    const PluginCalls *p;
     View input;
     const uint8_t *image;
     std::string file;  // `prefix` bytes, then the input
@@ -72,7 +72,7 @@ void probe(Pellimor *t, int by_handle) {
             return;
         }
         SetFilePointer(h, (LONG)t->prefix, nullptr, FILE_BEGIN);
-        got = t->p->is_supported(t->file.c_str(), (void *)h);
+        got = call_is_supported(t->p, t->file.c_str(), (void *)h);
         DWORD here = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
         CloseHandle(h);
         if (here != t->prefix)
@@ -82,7 +82,7 @@ void probe(Pellimor *t, int by_handle) {
         uint8_t *buffer = (uint8_t *)calloc(PROBE_BUFFER_SIZE, 1);
         size_t n = t->input.size < PROBE_BUFFER_SIZE ? t->input.size : PROBE_BUFFER_SIZE;
         if (n) memcpy(buffer, t->input.data, n);
-        got = t->p->is_supported("probe.bmp", buffer);
+        got = call_is_supported(t->p, "probe.bmp", buffer);
         free(buffer);
     }
     ++t->run->calls;
@@ -96,9 +96,9 @@ void picture_info(Pellimor *t, int from_file) {
     memset(&record, 0xA5, sizeof record);
     PictureInfoRecord before = record;
     uint32_t extra = (uint32_t)choice(t->input, 2) << 3;
-    int32_t got = from_file ? t->p->get_picture_info(t->file.c_str(), (LONG_PTR)t->prefix,
+    int32_t got = from_file ? call_get_picture_info(t->p, t->file.c_str(), (LONG_PTR)t->prefix,
                                                      SOURCE_FILE | extra, &record)
-                            : t->p->get_picture_info((const char *)t->image,
+                            : call_get_picture_info(t->p, (const char *)t->image,
                                                      (LONG_PTR)t->input.size,
                                                      SOURCE_MEMORY | extra, &record);
     ++t->run->calls;
@@ -118,7 +118,7 @@ void picture_info(Pellimor *t, int from_file) {
 
 void preview(Pellimor *t) {
     HLOCAL info = UNTOUCHED, bits = UNTOUCHED;
-    int32_t got = t->p->get_preview((const char *)t->image, (LONG_PTR)t->input.size,
+    int32_t got = call_get_preview(t->p, (const char *)t->image, (LONG_PTR)t->input.size,
                                     SOURCE_MEMORY, &info, &bits, record_progress, 0);
     ++t->run->calls;
     expect_code(t, "GetPreview", got, RESULT_NOT_SUPPORTED);
@@ -162,9 +162,9 @@ void picture(Pellimor *t, int from_file, int with_callback, size_t cancel_at) {
     current_progress = &progress;
     ProgressCallback cb = with_callback ? record_progress : nullptr;
     int32_t got = from_file
-                      ? t->p->get_picture(t->file.c_str(), (LONG_PTR)t->prefix,
+                      ? call_get_picture(t->p, t->file.c_str(), (LONG_PTR)t->prefix,
                                           SOURCE_FILE | extra, &info, &bits, cb, progress.user)
-                      : t->p->get_picture((const char *)t->image, (LONG_PTR)t->input.size,
+                      : call_get_picture(t->p, (const char *)t->image, (LONG_PTR)t->input.size,
                                           SOURCE_MEMORY | extra, &info, &bits, cb,
                                           progress.user);
     current_progress = nullptr;
@@ -208,24 +208,24 @@ void picture(Pellimor *t, int from_file, int with_callback, size_t cancel_at) {
 void refuse_null_pointers(Pellimor *t) {
     const char *image = (const char *)t->image;
     LONG_PTR size = (LONG_PTR)t->input.size, claimed = size + 1;
-    int32_t got = t->p->get_picture_info(image, size, SOURCE_MEMORY, nullptr);
+    int32_t got = call_get_picture_info(t->p, image, size, SOURCE_MEMORY, nullptr);
     expect_code(t, "GetPictureInfo(no record)", got, RESULT_INTERNAL_ERROR);
     PictureInfoRecord record, before;
     memset(&record, 0xA5, sizeof record);
     before = record;
-    got = t->p->get_picture_info(nullptr, claimed, SOURCE_MEMORY, &record);
+    got = call_get_picture_info(t->p, nullptr, claimed, SOURCE_MEMORY, &record);
     expect_code(t, "GetPictureInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
     if (memcmp(&record, &before, sizeof record) != 0)
         contract_fail(t->run, "GetPictureInfo(image at 0): wrote the host's record");
     HLOCAL info = UNTOUCHED, bits = UNTOUCHED;
-    got = t->p->get_picture(image, size, SOURCE_MEMORY, nullptr, &bits, nullptr, 0);
+    got = call_get_picture(t->p, image, size, SOURCE_MEMORY, nullptr, &bits, nullptr, 0);
     expect_code(t, "GetPicture(no info variable)", got, RESULT_INTERNAL_ERROR);
-    got = t->p->get_picture(image, size, SOURCE_MEMORY, &info, nullptr, nullptr, 0);
+    got = call_get_picture(t->p, image, size, SOURCE_MEMORY, &info, nullptr, nullptr, 0);
     expect_code(t, "GetPicture(no bits variable)", got, RESULT_INTERNAL_ERROR);
     if (info != nullptr || bits != nullptr)
         contract_fail(t->run, "GetPicture(a variable missing): the other is not null");
     info = bits = UNTOUCHED;
-    got = t->p->get_picture(nullptr, claimed, SOURCE_MEMORY, &info, &bits, nullptr, 0);
+    got = call_get_picture(t->p, nullptr, claimed, SOURCE_MEMORY, &info, &bits, nullptr, 0);
     expect_code(t, "GetPicture(image at 0)", got, RESULT_INTERNAL_ERROR);
     if (info != nullptr || bits != nullptr)
         contract_fail(t->run, "GetPicture(image at 0): the host's variables are not null");

@@ -9,7 +9,6 @@
 
 #include "contract.h"
 #include "fpk_reference.h"
-#include "plugin_wide.h"
 
 namespace {
 
@@ -64,11 +63,12 @@ int names_equal(const std::string &stored, const std::basic_string<Unit> &wanted
 }
 
 // The name GetFileInfo looks up: the 8-bit text, or for the wide exports the
-// UTF-16 it becomes, up to its first 0 unit.
-int sought_name_matches(int wide, const std::string &stored, const std::string &name,
-                        int ignore_case) {
-    if (!wide) return names_equal(stored, name, ignore_case);
-    std::u16string units = plugin_widen(name.c_str());
+// UTF-16 the calls' rule makes of it, up to its first 0 unit.
+int sought_name_matches(const PluginCalls *calls, const std::string &stored,
+                        const std::string &name, int ignore_case) {
+    if (!calls->wide) return names_equal(stored, name, ignore_case);
+    std::u16string units;
+    utf16_from_utf8(name.c_str(), calls->names, &units);
     return names_equal(stored, units.substr(0, units.find(u'\0')), ignore_case);
 }
 
@@ -159,7 +159,7 @@ int name_is_plain(const std::string &name) {
 
 struct Tolvane {
     ContractRun *run;
-    const LoadedPlugin *p;
+    const PluginCalls *p;
     View input;
     const uint8_t *image;  // a copy of the input exactly `size` bytes long
     std::string archive;   // the input as a file
@@ -203,7 +203,7 @@ int check_record(Tolvane *t, const char *what, const Record *r, const FpkListed 
 
 // The whole record an entry gives: its meaningful bytes, every other byte 0.
 template <typename Record>
-Record ref_record(const RefEntry &e) {
+Record ref_record(const FpkListed &e) {
     Record r;
     memset(&r, 0, sizeof r);
     r.method[0] = ' ';
@@ -220,7 +220,7 @@ void probe_buffer(Tolvane *t) {
     memset(probe, 0, PROBE_BUFFER_SIZE);
     if (n) memcpy(probe, t->input.data, n);
     int want = ref_directory(t->input, 0, PROBE_ENTRIES).ok;
-    int32_t got = t->p->is_supported("probe.fpk", probe);
+    int32_t got = call_is_supported(t->p, "probe.fpk", probe);
     ++t->run->calls;
     free(probe);
     if (got != want)
@@ -238,7 +238,7 @@ void probe_handle(Tolvane *t) {
     uint32_t at = choice(t->input, 1) % 41;
     SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN);
     int want = ref_directory(t->input, at, PROBE_ENTRIES).ok;
-    int32_t got = t->p->is_supported(t->archive.c_str(), (void *)h);
+    int32_t got = call_is_supported(t->p, t->archive.c_str(), (void *)h);
     ++t->run->calls;
     DWORD here = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
     CloseHandle(h);
@@ -276,9 +276,9 @@ void list_archive(Tolvane *t, int from_file) {
     uint32_t extra = (uint32_t)(choice(t->input, 2) & 0xF8) << (from_file ? 0 : 8);
     uint32_t kind = from_file ? (choice(t->input, 3) % 7 == 0 ? 0 : 2 + choice(t->input, 3) % 6)
                               : SOURCE_MEMORY;
-    int32_t got = from_file ? t->p->get_archive_info(t->listed.c_str(), (LONG_PTR)t->prefix,
+    int32_t got = from_file ? call_get_archive_info(t->p, t->listed.c_str(), (LONG_PTR)t->prefix,
                                                      kind | extra, &info)
-                            : t->p->get_archive_info((const char *)t->image,
+                            : call_get_archive_info(t->p, (const char *)t->image,
                                                      (LONG_PTR)t->input.size, kind | extra,
                                                      &info);
     ++t->run->calls;
@@ -316,9 +316,9 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
     memset(&record, 0xA5, sizeof record);
     FileInfoRecord before = record;
     uint32_t flag = (ignore_case ? MATCH_IGNORE_CASE : 0) | (from_file ? SOURCE_FILE : SOURCE_MEMORY);
-    int32_t got = from_file ? t->p->get_file_info(t->listed.c_str(), (LONG_PTR)t->prefix,
+    int32_t got = from_file ? call_get_file_info(t->p, t->listed.c_str(), (LONG_PTR)t->prefix,
                                                   name.c_str(), flag, &record)
-                            : t->p->get_file_info((const char *)t->image,
+                            : call_get_file_info(t->p, (const char *)t->image,
                                                   (LONG_PTR)t->input.size, name.c_str(), flag,
                                                   &record);
     ++t->run->calls;
@@ -329,7 +329,7 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
     } else {
         const FpkListed *match = nullptr;
         for (const FpkListed &e : t->dir.entries)
-            if (sought_name_matches(t->run->wide, e.name, name, ignore_case)) {
+            if (sought_name_matches(t->run->plugin, e.name, name, ignore_case)) {
                 match = &e;
                 break;
             }
@@ -389,7 +389,7 @@ int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR le
         }
     }
     current_progress = &progress;
-    int32_t got = t->p->get_file(src, len, dest, flag, with_callback ? record_progress : nullptr,
+    int32_t got = call_get_file(t->p, src, len, dest, flag, with_callback ? record_progress : nullptr,
                                  progress.user);
     current_progress = nullptr;
     ++t->run->calls;
@@ -546,22 +546,22 @@ void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
 void refuse_null_pointers(Tolvane *t) {
     const char *what = "null pointers";
     LONG_PTR claimed = (LONG_PTR)t->input.size + 1;
-    int32_t got = t->p->get_file_info((const char *)t->image, (LONG_PTR)t->input.size, "m0",
+    int32_t got = call_get_file_info(t->p, (const char *)t->image, (LONG_PTR)t->input.size, "m0",
                                       SOURCE_MEMORY, nullptr);
     expect_code(t, "GetFileInfo(no record)", got, RESULT_INTERNAL_ERROR);
     HLOCAL info = UNTOUCHED;
-    got = t->p->get_archive_info(nullptr, claimed, SOURCE_MEMORY, &info);
+    got = call_get_archive_info(t->p, nullptr, claimed, SOURCE_MEMORY, &info);
     expect_code(t, "GetArchiveInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
     if (info != nullptr) contract_fail(t->run, "GetArchiveInfo(image at 0): host's variable not null");
     FileInfoRecord record, before;
     memset(&record, 0xA5, sizeof record);
     before = record;
-    got = t->p->get_file_info(nullptr, claimed, "m0", SOURCE_MEMORY, &record);
+    got = call_get_file_info(t->p, nullptr, claimed, "m0", SOURCE_MEMORY, &record);
     expect_code(t, "GetFileInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
     if (memcmp(&record, &before, sizeof record) != 0)
         contract_fail(t->run, "GetFileInfo(image at 0): wrote the host's record");
     HLOCAL block = UNTOUCHED;
-    got = t->p->get_file(nullptr, claimed, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
+    got = call_get_file(t->p, nullptr, claimed, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
     expect_code(t, "GetFile(image at 0)", got, RESULT_INTERNAL_ERROR);
     if (block != UNTOUCHED) contract_fail(t->run, "GetFile(image at 0): changed the host's variable");
     t->run->calls += 4;
@@ -571,7 +571,7 @@ void refuse_null_pointers(Tolvane *t) {
 void refuse_destination_kind(Tolvane *t) {
     HLOCAL block = UNTOUCHED;
     uint32_t kind = 0x200u + ((uint32_t)(choice(t->input, 4) % 6) << 8);  // 0x200 .. 0x700
-    int32_t got = t->p->get_file(t->archive.c_str(), 0, (char *)&block, SOURCE_FILE | kind,
+    int32_t got = call_get_file(t->p, t->archive.c_str(), 0, (char *)&block, SOURCE_FILE | kind,
                                  nullptr, 0);
     ++t->run->calls;
     expect_code(t, "GetFile(unknown destination kind)", got, RESULT_INTERNAL_ERROR);

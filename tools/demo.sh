@@ -71,7 +71,7 @@ drive() {
 }
 
 drive_spi() {
-    drive "the real .spi plug-ins under Wine (spihost.exe, LoadLibraryA)" \
+    drive "the real .spi plug-ins under Wine (spihost.exe, LoadLibraryW)" \
         "$DEMO/wine" "$WIN_PLUGINS" spi /usr/lib/wine/wine "$WIN_HOST"
 }
 

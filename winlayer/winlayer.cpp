@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "utf.h"
+
 namespace {
 
 // Per-thread state: the last error, live blocks and fault injection. Each
@@ -86,39 +88,6 @@ NativeBlock *winlayer_block(HLOCAL h) {
 }  // namespace
 
 namespace {
-
-// UTF-16 to the UTF-8 the file system takes. An unpaired surrogate names no
-// file: 0, and no name is made up for it.
-int winlayer_utf8_from_utf16(const char16_t *name, std::string *out) {
-    out->clear();
-    for (size_t i = 0; name[i]; ++i) {
-        uint32_t c = name[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            uint32_t low = name[i + 1];
-            if (low < 0xDC00 || low > 0xDFFF) return 0;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return 0;
-        }
-        if (c < 0x80) {
-            out->push_back((char)c);
-        } else if (c < 0x800) {
-            out->push_back((char)(0xC0 | (c >> 6)));
-            out->push_back((char)(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out->push_back((char)(0xE0 | (c >> 12)));
-            out->push_back((char)(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back((char)(0x80 | (c & 0x3F)));
-        } else {
-            out->push_back((char)(0xF0 | (c >> 18)));
-            out->push_back((char)(0x80 | ((c >> 12) & 0x3F)));
-            out->push_back((char)(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back((char)(0x80 | (c & 0x3F)));
-        }
-    }
-    return 1;
-}
 
 // What CreateFileA and CreateFileW share once the name is known in UTF-8.
 HANDLE winlayer_open_path(std::string path, DWORD access, DWORD disposition) {
@@ -201,11 +170,10 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void *security, DWOR
     size_t units = 0;
     while (name && name[units]) ++units;
     if (winlayer_create_refused(name, units)) return INVALID_HANDLE_VALUE;
+    // The file system takes the name's UTF-8 form; an unpaired surrogate
+    // keeps its three-byte form (utf.h), so every UTF-16 name names a file.
     std::string path;
-    if (!winlayer_utf8_from_utf16(name, &path)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
+    utf8_from_utf16(name, units, &path);
     return winlayer_open_path(path, access, disposition);
 }
 

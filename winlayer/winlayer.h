@@ -81,8 +81,8 @@ typedef const char16_t *LPCWSTR;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
                    DWORD attributes, HANDLE template_file);
-// The name in UTF-16; it is opened as its UTF-8 form, and a name holding an
-// unpaired surrogate is refused with ERROR_INVALID_NAME.
+// The name in UTF-16; it is opened as its UTF-8 form (utf.h), where an
+// unpaired surrogate, which a Windows name may hold, keeps its three-byte form.
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
                    DWORD attributes, HANDLE template_file);
 BOOL ReadFile(HANDLE file, void *buffer, DWORD count, DWORD *read, void *overlapped);

@@ -14,14 +14,15 @@
 
 namespace {
 
-// The plug-in's 8-bit exports (wide 0) or its wide ones behind the 8-bit
-// signatures (wide 1); pellimor() gives those this run drives.
-const LoadedPlugin &pellimor_at(int wide) {
-    static const std::array<LoadedPlugin, 2> both = test_both_widths(test_load_pellimor());
+// The calls into the plug-in's 8-bit exports (wide 0) or its wide ones
+// (wide 1); pellimor() gives those this run drives.
+const PluginCalls &pellimor_at(int wide) {
+    static const LoadedPlugin plugin = test_load_pellimor();
+    static const std::array<PluginCalls, 2> both = test_both_widths(&plugin);
     return both[wide];
 }
 
-const LoadedPlugin &pellimor() { return pellimor_at(test_wide()); }
+const PluginCalls &pellimor() { return pellimor_at(test_wide()); }
 
 struct Picture {
     int32_t code;
@@ -37,7 +38,7 @@ Picture get_picture(const char *buf, LONG_PTR len, uint32_t flag, ProgressCallba
     HLOCAL info = (HLOCAL)(uintptr_t)0x5EED0;
     HLOCAL bits = (HLOCAL)(uintptr_t)0x5EED4;
     Picture pic;
-    pic.code = pellimor_at(wide).get_picture(buf, len, flag, &info, &bits, progress, user);
+    pic.code = call_get_picture(&pellimor_at(wide), buf, len, flag, &info, &bits, progress, user);
     if (pic.code == RESULT_OK) {
         pic.info = test_take_block(info);
         pic.bits = test_take_block(bits);
@@ -65,14 +66,14 @@ Picture decode_file(const Bytes &file, uint32_t offset = 0) {
 }
 
 int32_t picture_info(const Bytes &file, PictureInfoRecord *record, int wide = test_wide()) {
-    return pellimor_at(wide).get_picture_info((const char *)file.data(), (LONG_PTR)file.size(),
+    return call_get_picture_info(&pellimor_at(wide), (const char *)file.data(), (LONG_PTR)file.size(),
                                        SOURCE_MEMORY, record);
 }
 
 int32_t probe_buffer(const Bytes &file, int wide = test_wide()) {
     Bytes probe(PROBE_BUFFER_SIZE, 0);
     memcpy(probe.data(), file.data(), file.size() < probe.size() ? file.size() : probe.size());
-    return pellimor_at(wide).is_supported("picture.bmp", probe.data());
+    return call_is_supported(&pellimor_at(wide), "picture.bmp", probe.data());
 }
 
 Bytes dib_header(int32_t w, int32_t h) {
@@ -114,10 +115,10 @@ TEST(PluginInfo, DescriptionCarriesTheMakersNotice) {
 TEST(PluginInfo, PreviewIsNotOffered) {
     HLOCAL a = nullptr, b = nullptr;
     Bytes file = sample_bitmap();
-    EXPECT_EQ(pellimor().get_preview((const char *)file.data(), (LONG_PTR)file.size(),
+    EXPECT_EQ(call_get_preview(&pellimor(), (const char *)file.data(), (LONG_PTR)file.size(),
                                      SOURCE_MEMORY, &a, &b, nullptr, 0),
               RESULT_NOT_SUPPORTED);
-    EXPECT_EQ(pellimor().get_preview(nullptr, 0, 0, nullptr, nullptr, nullptr, 0),
+    EXPECT_EQ(call_get_preview(&pellimor(), nullptr, 0, 0, nullptr, nullptr, nullptr, 0),
               RESULT_NOT_SUPPORTED);
 }
 
@@ -203,28 +204,28 @@ TEST(PictureInfo, RecordHoldsTheDimensions) {
 
 TEST(PictureInfo, SourcesThatFail) {
     PictureInfoRecord record;
-    EXPECT_EQ(pellimor().get_picture_info("no-such-dir/none.bmp", 0, SOURCE_FILE, &record),
+    EXPECT_EQ(call_get_picture_info(&pellimor(), "no-such-dir/none.bmp", 0, SOURCE_FILE, &record),
               RESULT_READ_ERROR);
     std::string path = test_path(test_scratch_dir(), "p.bmp");
     test_write_file(path, sample_bitmap());
-    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), 0, SOURCE_FILE, &record), RESULT_OK);
-    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), (LONG_PTR)0x80000000u, SOURCE_FILE,
+    EXPECT_EQ(call_get_picture_info(&pellimor(), path.c_str(), 0, SOURCE_FILE, &record), RESULT_OK);
+    EXPECT_EQ(call_get_picture_info(&pellimor(), path.c_str(), (LONG_PTR)0x80000000u, SOURCE_FILE,
                                           &record),
               RESULT_READ_ERROR);
     // Past the end of the file everything reads as zero: no "BM".
-    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), 4096, SOURCE_FILE, &record),
+    EXPECT_EQ(call_get_picture_info(&pellimor(), path.c_str(), 4096, SOURCE_FILE, &record),
               RESULT_UNKNOWN_FORMAT);
     Bytes none;
     EXPECT_EQ(picture_info(none, &record), RESULT_UNKNOWN_FORMAT);
     // A host's mistakes: no record, or an image at address 0 that claims
     // bytes. Of no bytes it is an empty image, as ever.
-    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(call_get_picture_info(&pellimor(), path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
     memset(&record, 0xAB, sizeof record);
     const PictureInfoRecord before = record;
-    EXPECT_EQ(pellimor().get_picture_info(nullptr, 66, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
-    EXPECT_EQ(pellimor().get_picture_info(nullptr, -1, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(call_get_picture_info(&pellimor(), nullptr, 66, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(call_get_picture_info(&pellimor(), nullptr, -1, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
     EXPECT_EQ(memcmp(&record, &before, sizeof record), 0) << "record written on failure";
-    EXPECT_EQ(pellimor().get_picture_info(nullptr, 0, SOURCE_MEMORY, &record), RESULT_UNKNOWN_FORMAT);
+    EXPECT_EQ(call_get_picture_info(&pellimor(), nullptr, 0, SOURCE_MEMORY, &record), RESULT_UNKNOWN_FORMAT);
 }
 
 // A source that ends after the low byte of biCompression passes both checks;
@@ -254,7 +255,7 @@ TEST(IsSupported, ByHandleRestoresThePosition) {
     ASSERT_LT((uintptr_t)h, 65536u);
     for (uint32_t at : {10u, 0u, 11u, 10u}) {
         ASSERT_EQ(SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN), at);
-        EXPECT_EQ(pellimor().is_supported("handle.bmp", h), at == 10 ? 1 : 0) << "at " << at;
+        EXPECT_EQ(call_is_supported(&pellimor(), "handle.bmp", h), at == 10 ? 1 : 0) << "at " << at;
         EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), at);
     }
     CloseHandle(h);
@@ -539,9 +540,9 @@ TEST(Failures, SourcesThatCannotBeRead) {
     winlayer_reset_calls();
 #endif
     HLOCAL info = (HLOCAL)(uintptr_t)0x5EED0, bits = (HLOCAL)(uintptr_t)0x5EED4;
-    EXPECT_EQ(pellimor().get_picture(path.c_str(), 0, SOURCE_FILE, nullptr, &bits, nullptr, 0),
+    EXPECT_EQ(call_get_picture(&pellimor(), path.c_str(), 0, SOURCE_FILE, nullptr, &bits, nullptr, 0),
               RESULT_INTERNAL_ERROR);
-    EXPECT_EQ(pellimor().get_picture(path.c_str(), 0, SOURCE_FILE, &info, nullptr, nullptr, 0),
+    EXPECT_EQ(call_get_picture(&pellimor(), path.c_str(), 0, SOURCE_FILE, &info, nullptr, nullptr, 0),
               RESULT_INTERNAL_ERROR);
     EXPECT_EQ(info, nullptr);
     EXPECT_EQ(bits, nullptr);

@@ -2,8 +2,8 @@
 // whole list of calls, first each on a different input from its neighbours,
 // then all on the same file together, and every answer (code, blocks, record,
 // output file, progress reports) must be the one a single thread got. Each
-// thread switches between the 8-bit exports and the wide ones (through the
-// facade of plugin_wide.h) from round to round, neighbours on opposite
+// thread switches between the 8-bit exports and the wide ones (through
+// plugin_calls.h) from round to round, neighbours on opposite
 // widths. Built with ThreadSanitizer by the tsan preset, which also reports
 // any race.
 #include <stdio.h>
@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "contract.h"
-#include "plugin_wide.h"
+#include "plugin_calls.h"
 #include "test_support.h"
 #include "bmp16_writer.h"
 #include "fpk_writer.h"
@@ -61,27 +61,27 @@ struct Call {
 
 struct Inputs {
     LoadedPlugin tolvane, pellimor;
-    LoadedPlugin tolvane_w, pellimor_w;  // the facades over their wide exports
+    std::array<PluginCalls, 2> tolvane_calls, pellimor_calls;  // their 8-bit and wide exports
     std::string dir;
     std::vector<Bytes> archives, bitmaps;
     std::vector<std::string> archive_files, bitmap_files;
 };
 
-std::string open_and_probe(const LoadedPlugin &p, const std::string &path, uint32_t at) {
+std::string open_and_probe(const PluginCalls &p, const std::string &path, uint32_t at) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) return "cannot open";
     SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN);
-    int32_t answer = p.is_supported(path.c_str(), (void *)h);
+    int32_t answer = call_is_supported(&p, path.c_str(), (void *)h);
     DWORD here = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
     CloseHandle(h);
     return "answer " + std::to_string(answer) + " at " + std::to_string(here);
 }
 
-std::string probe_buffer(const LoadedPlugin &p, const Bytes &b) {
+std::string probe_buffer(const PluginCalls &p, const Bytes &b) {
     std::vector<uint8_t> buffer(PROBE_BUFFER_SIZE, 0);
     memcpy(buffer.data(), b.data(), b.size() < buffer.size() ? b.size() : buffer.size());
-    return "answer " + std::to_string(p.is_supported("probe", buffer.data()));
+    return "answer " + std::to_string(call_is_supported(&p, "probe", buffer.data()));
 }
 
 // Where the archive's directory says member `i` starts.
@@ -91,7 +91,7 @@ uint32_t entry_offset(const Bytes &b, uint32_t i) {
 }
 
 std::vector<Call> archive_calls(const Inputs *in, size_t i, int wide) {
-    const LoadedPlugin *p = wide ? &in->tolvane_w : &in->tolvane;
+    const PluginCalls *p = &in->tolvane_calls[wide];
     const Bytes *bytes = &in->archives[i];
     const std::string *file = &in->archive_files[i];
     const char *mem = (const char *)bytes->data();
@@ -103,8 +103,8 @@ std::vector<Call> archive_calls(const Inputs *in, size_t i, int wide) {
     for (int from_file = 0; from_file < 2; ++from_file) {
         c.push_back({"GetArchiveInfo", [=](Caller *) {
                          HLOCAL info = nullptr;
-                         int32_t code = from_file ? p->get_archive_info(file->c_str(), 0, SOURCE_FILE, &info)
-                                                  : p->get_archive_info(mem, len, SOURCE_MEMORY, &info);
+                         int32_t code = from_file ? call_get_archive_info(p, file->c_str(), 0, SOURCE_FILE, &info)
+                                                  : call_get_archive_info(p, mem, len, SOURCE_MEMORY, &info);
                          return code_text(code) + (code == RESULT_OK ? contract_list_text(take(info), wide) : "");
                      }});
         for (const char *name : {"b.bin", "B.BIN", "nothing"})
@@ -114,8 +114,8 @@ std::vector<Call> archive_calls(const Inputs *in, size_t i, int wide) {
                                  FileInfoRecord r;
                                  memset(&r, 0, sizeof r);
                                  int32_t code = from_file
-                                                    ? p->get_file_info(file->c_str(), 0, wanted.c_str(), flag | SOURCE_FILE, &r)
-                                                    : p->get_file_info(mem, len, wanted.c_str(), flag | SOURCE_MEMORY, &r);
+                                                    ? call_get_file_info(p, file->c_str(), 0, wanted.c_str(), flag | SOURCE_FILE, &r)
+                                                    : call_get_file_info(p, mem, len, wanted.c_str(), flag | SOURCE_MEMORY, &r);
                                  return code_text(code) + std::string((const char *)&r, sizeof r);
                              }});
             }
@@ -123,13 +123,13 @@ std::vector<Call> archive_calls(const Inputs *in, size_t i, int wide) {
     c.push_back({"GetFile(file to memory, callback)", [=](Caller *caller) {
                      HLOCAL block = nullptr;
                      caller->reports.clear();
-                     int32_t code = p->get_file(file->c_str(), (LONG_PTR)second, (char *)&block,
+                     int32_t code = call_get_file(p, file->c_str(), (LONG_PTR)second, (char *)&block,
                                                 SOURCE_FILE | DEST_MEMORY, log_progress, (LONG_PTR)caller);
                      return code_text(code) + (code == RESULT_OK ? take(block) : "") + caller->reports;
                  }});
     c.push_back({"GetFile(file to folder)", [=](Caller *caller) {
                      std::string dest = caller->out;
-                     int32_t code = p->get_file(file->c_str(), (LONG_PTR)second, &dest[0],
+                     int32_t code = call_get_file(p, file->c_str(), (LONG_PTR)second, &dest[0],
                                                 SOURCE_FILE | DEST_FILE, nullptr, 0);
                      Bytes written = test_read_file(test_path(caller->out, "a.txt"));
                      remove(test_path(caller->out, "a.txt").c_str());
@@ -137,14 +137,14 @@ std::vector<Call> archive_calls(const Inputs *in, size_t i, int wide) {
                  }});
     c.push_back({"GetFile(memory to memory)", [=](Caller *) {
                      HLOCAL block = nullptr;
-                     int32_t code = p->get_file(mem, len, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
+                     int32_t code = call_get_file(p, mem, len, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
                      return code_text(code) + (code == RESULT_OK ? take(block) : "");
                  }});
     return c;
 }
 
 std::vector<Call> bitmap_calls(const Inputs *in, size_t i, int wide) {
-    const LoadedPlugin *p = wide ? &in->pellimor_w : &in->pellimor;
+    const PluginCalls *p = &in->pellimor_calls[wide];
     const Bytes *bytes = &in->bitmaps[i];
     const std::string *file = &in->bitmap_files[i];
     const char *mem = (const char *)bytes->data();
@@ -156,16 +156,16 @@ std::vector<Call> bitmap_calls(const Inputs *in, size_t i, int wide) {
         c.push_back({"GetPictureInfo", [=](Caller *) {
                          PictureInfoRecord r;
                          memset(&r, 0, sizeof r);
-                         int32_t code = from_file ? p->get_picture_info(file->c_str(), 0, SOURCE_FILE, &r)
-                                                  : p->get_picture_info(mem, len, SOURCE_MEMORY, &r);
+                         int32_t code = from_file ? call_get_picture_info(p, file->c_str(), 0, SOURCE_FILE, &r)
+                                                  : call_get_picture_info(p, mem, len, SOURCE_MEMORY, &r);
                          return code_text(code) + std::string((const char *)&r, sizeof r);
                      }});
         c.push_back({"GetPicture(callback)", [=](Caller *caller) {
                          HLOCAL info = nullptr, bits = nullptr;
                          caller->reports.clear();
-                         int32_t code = from_file ? p->get_picture(file->c_str(), 0, SOURCE_FILE, &info, &bits,
+                         int32_t code = from_file ? call_get_picture(p, file->c_str(), 0, SOURCE_FILE, &info, &bits,
                                                                    log_progress, (LONG_PTR)caller)
-                                                  : p->get_picture(mem, len, SOURCE_MEMORY, &info, &bits,
+                                                  : call_get_picture(p, mem, len, SOURCE_MEMORY, &info, &bits,
                                                                    log_progress, (LONG_PTR)caller);
                          std::string s = code_text(code);
                          if (code == RESULT_OK) s += take(info) + take(bits);
@@ -174,7 +174,7 @@ std::vector<Call> bitmap_calls(const Inputs *in, size_t i, int wide) {
     }
     c.push_back({"GetPreview", [=](Caller *) {
                      HLOCAL info = nullptr, bits = nullptr;
-                     return code_text(p->get_preview(mem, len, SOURCE_MEMORY, &info, &bits, nullptr, 0));
+                     return code_text(call_get_preview(p, mem, len, SOURCE_MEMORY, &info, &bits, nullptr, 0));
                  }});
     return c;
 }
@@ -185,9 +185,8 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
     in.pellimor = test_load_pellimor();
     ASSERT_NE(in.tolvane.get_file, nullptr);
     ASSERT_NE(in.pellimor.get_picture, nullptr);
-    // The facades before any thread: they keep process-wide pointers.
-    ASSERT_TRUE(plugin_wide_facade(&in.tolvane, &in.tolvane_w));
-    ASSERT_TRUE(plugin_wide_facade(&in.pellimor, &in.pellimor_w));
+    in.tolvane_calls = test_both_widths(&in.tolvane);
+    in.pellimor_calls = test_both_widths(&in.pellimor);
     in.dir = test_scratch_dir();
     in.archives.push_back(make_fpk({{"first", pattern_bytes(9, 1)}, {"a.txt", pattern_bytes(100, 2)},
                                     {"b.bin", pattern_bytes(40, 3)}}));

@@ -6,7 +6,7 @@
 // from a file are also made to come short in turn, as where the file ends
 // inside the member: the call must end there with RESULT_READ_ERROR. The
 // scenarios alternate between the 8-bit exports and the wide ones (through
-// the facade of plugin_wide.h, whose conversions make no counted calls).
+// plugin_calls.h, whose conversions make no counted calls).
 #include <stdio.h>
 #include <string.h>
 #include <ctype.h>
@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "contract.h"
-#include "plugin_wide.h"
+#include "plugin_calls.h"
 #include "test_support.h"
 #include "bmp16_writer.h"
 #include "fpk_writer.h"
@@ -96,8 +96,8 @@ uint32_t member_read_calls(uint32_t size, int callback) {
 }
 
 struct Fixture {
-    LoadedPlugin tolvane, tolvane_w;  // the plug-in and the facade over its wide exports
-    LoadedPlugin pellimor, pellimor_w;
+    LoadedPlugin tolvane, pellimor;
+    std::array<PluginCalls, 2> tolvane_calls, pellimor_calls;  // their 8-bit and wide exports
     std::string dir;
     std::string out;             // GetFile's folder
     std::string archive;         // members from the file's start
@@ -116,8 +116,8 @@ Fixture *fixture() {
         Fixture *x = new Fixture;
         x->tolvane = test_load_tolvane();
         x->pellimor = test_load_pellimor();
-        plugin_wide_facade(&x->tolvane, &x->tolvane_w);
-        plugin_wide_facade(&x->pellimor, &x->pellimor_w);
+        x->tolvane_calls = test_both_widths(&x->tolvane);
+        x->pellimor_calls = test_both_widths(&x->pellimor);
         x->dir = test_scratch_dir();
         x->out = test_path(x->dir, "out");
         x->archive_bytes = make_fpk({{"first.txt", pattern_bytes(7, 1)},
@@ -150,8 +150,8 @@ Fixture *fixture() {
     return f;
 }
 
-const LoadedPlugin &tolvane(int wide) { return wide ? fixture()->tolvane_w : fixture()->tolvane; }
-const LoadedPlugin &pellimor(int wide) { return wide ? fixture()->pellimor_w : fixture()->pellimor; }
+const PluginCalls &tolvane(int wide) { return fixture()->tolvane_calls[wide]; }
+const PluginCalls &pellimor(int wide) { return fixture()->pellimor_calls[wide]; }
 
 Outcome outcome(int32_t code) { return Outcome{code, 0, 0, {nullptr, nullptr}, "", 0, 1}; }
 
@@ -185,25 +185,25 @@ Outcome written(int32_t code, const std::string &path) {
 std::vector<Scenario> scenarios() {
     std::vector<Scenario> s;
     s.push_back({"tolvane IsSupported(handle)", PROBE, 0,
-                 [](int wide) { Fixture *f = fixture(); return outcome(tolvane(wide).is_supported("probe.fpk", f->lent)); }});
+                 [](int wide) { Fixture *f = fixture(); return outcome(call_is_supported(&tolvane(wide), "probe.fpk", f->lent)); }});
     s.push_back({"tolvane GetArchiveInfo(file at offset)", LIST, 1, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL info = UNTOUCHED;
-                     int32_t code = tolvane(wide).get_archive_info(f->offset_archive.c_str(),
+                     int32_t code = call_get_archive_info(&tolvane(wide), f->offset_archive.c_str(),
                                                                 ARCHIVE_OFFSET, SOURCE_FILE, &info);
                      return listed(code, info);
                  }});
     s.push_back({"tolvane GetArchiveInfo(file, 5000 members)", LIST, 1, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL info = UNTOUCHED;
-                     int32_t code = tolvane(wide).get_archive_info(f->big_archive.c_str(), 0,
+                     int32_t code = call_get_archive_info(&tolvane(wide), f->big_archive.c_str(), 0,
                                                                 SOURCE_FILE, &info);
                      return listed(code, info);
                  }});
     s.push_back({"tolvane GetArchiveInfo(memory)", LIST, 0, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL info = UNTOUCHED;
-                     int32_t code = tolvane(wide).get_archive_info(
+                     int32_t code = call_get_archive_info(&tolvane(wide), 
                          (const char *)f->archive_bytes.data(), (LONG_PTR)f->archive_bytes.size(),
                          SOURCE_MEMORY, &info);
                      return listed(code, info);
@@ -213,7 +213,7 @@ std::vector<Scenario> scenarios() {
                      FileInfoRecord r;
                      memset(&r, 0xA5, sizeof r);
                      FileInfoRecord before = r;
-                     Outcome o = outcome(tolvane(wide).get_file_info(
+                     Outcome o = outcome(call_get_file_info(&tolvane(wide), 
                          f->offset_archive.c_str(), ARCHIVE_OFFSET, "SECOND.BIN",
                          SOURCE_FILE | MATCH_IGNORE_CASE, &r));
                      o.host_untouched = memcmp(&r, &before, sizeof r) == 0;
@@ -228,7 +228,7 @@ std::vector<Scenario> scenarios() {
                      [callback](int wide) {
                          Fixture *f = fixture();
                          std::string dest = f->out;
-                         int32_t code = tolvane(wide).get_file(
+                         int32_t code = call_get_file(&tolvane(wide), 
                              f->archive.c_str(), f->member_position, &dest[0],
                              SOURCE_FILE | DEST_FILE, callback ? go_on : nullptr, 0);
                          return written(code, test_path(f->out, "second.bin"));
@@ -238,7 +238,7 @@ std::vector<Scenario> scenarios() {
                      [callback](int wide) {
                          Fixture *f = fixture();
                          HLOCAL block = UNTOUCHED;
-                         int32_t code = tolvane(wide).get_file(
+                         int32_t code = call_get_file(&tolvane(wide), 
                              f->archive.c_str(), f->member_position, (char *)&block,
                              SOURCE_FILE | DEST_MEMORY, callback ? go_on : nullptr, 0);
                          return delivered(code, block);
@@ -248,7 +248,7 @@ std::vector<Scenario> scenarios() {
     s.push_back({"tolvane GetFile(memory to memory, callback)", MEMBER_MEMORY, 0, [](int wide) {
                      Fixture *f = fixture();
                      HLOCAL block = UNTOUCHED;
-                     int32_t code = tolvane(wide).get_file(
+                     int32_t code = call_get_file(&tolvane(wide), 
                          (const char *)f->archive_bytes.data(), (LONG_PTR)f->archive_bytes.size(),
                          (char *)&block, SOURCE_MEMORY | DEST_MEMORY, go_on, 0);
                      return delivered(code, block);
@@ -256,19 +256,19 @@ std::vector<Scenario> scenarios() {
     s.push_back({"tolvane GetFile(memory to folder, callback)", MEMBER_FOLDER, 0, [](int wide) {
                      Fixture *f = fixture();
                      std::string dest = f->out;
-                     int32_t code = tolvane(wide).get_file(
+                     int32_t code = call_get_file(&tolvane(wide), 
                          (const char *)f->archive_bytes.data(), (LONG_PTR)f->archive_bytes.size(),
                          &dest[0], SOURCE_MEMORY | DEST_FILE, go_on, 0);
                      return written(code, test_path(f->out, "noname"));
                  }});
     s.push_back({"pellimor IsSupported(handle)", PROBE, 0,
-                 [](int wide) { Fixture *f = fixture(); return outcome(pellimor(wide).is_supported("probe.bmp", f->lent)); }});
+                 [](int wide) { Fixture *f = fixture(); return outcome(call_is_supported(&pellimor(wide), "probe.bmp", f->lent)); }});
     s.push_back({"pellimor GetPictureInfo(file at offset)", PICTURE_INFO, 1, [](int wide) {
                      Fixture *f = fixture();
                      PictureInfoRecord r;
                      memset(&r, 0xA5, sizeof r);
                      PictureInfoRecord before = r;
-                     Outcome o = outcome(pellimor(wide).get_picture_info(f->bitmap.c_str(),
+                     Outcome o = outcome(call_get_picture_info(&pellimor(wide), f->bitmap.c_str(),
                                                                       BITMAP_OFFSET, SOURCE_FILE, &r));
                      o.host_untouched = memcmp(&r, &before, sizeof r) == 0;
                      o.content.assign((const char *)&r, sizeof r);
@@ -286,7 +286,7 @@ std::vector<Scenario> scenarios() {
                              const char *src = from_file ? f->bitmap.c_str()
                                                          : (const char *)f->bitmap_bytes.data();
                              LONG_PTR len = from_file ? BITMAP_OFFSET : (LONG_PTR)f->bitmap_bytes.size();
-                             Outcome o = outcome(pellimor(wide).get_picture(
+                             Outcome o = outcome(call_get_picture(&pellimor(wide), 
                                  src, len, from_file ? SOURCE_FILE : SOURCE_MEMORY, &info, &bits,
                                  callback ? go_on : nullptr, 0));
                              o.host_null = info == nullptr && bits == nullptr;

@@ -4,7 +4,7 @@
 // fuzz targets use: codes from the interface's set and the due one, blocks of
 // the documented size and contents that LocalFree releases, nothing left
 // behind. The inputs alternate between the 8-bit exports and the wide ones
-// (through the facade of plugin_wide.h). In the Windows builds this runs the
+// (through plugin_calls.h). In the Windows builds this runs the
 // .spi/.sph files under Wine.
 #include <stdio.h>
 
@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "contract.h"
-#include "plugin_wide.h"
+#include "plugin_calls.h"
 #include "test_support.h"
 #include "bmp16_writer.h"
 #include "fpk_writer.h"
@@ -108,8 +108,7 @@ std::vector<Bytes> bitmap_seeds() {
 // Input i goes to the 8-bit exports when i is even, to the wide ones when odd.
 void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
            void (*check)(ContractRun *, const uint8_t *, size_t), const char *name) {
-    LoadedPlugin wide;
-    ASSERT_TRUE(plugin_wide_facade(&plugin, &wide));
+    std::array<PluginCalls, 2> both = test_both_widths(&plugin);
     std::string scratch = test_scratch_dir();
     Random r{SWEEP_SEED};
     uint64_t calls = 0;
@@ -117,7 +116,7 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
     const int inputs = (int)sweep_rounds(FULL_SWEEP_INPUTS);
     for (int i = 0; i < inputs && failures < 10; ++i) {
         Bytes input = mutate(seeds[r.below((uint32_t)seeds.size())], &r);
-        ContractRun run = contract_run(i % 2 ? &wide : &plugin, scratch, i % 2);
+        ContractRun run = contract_run(&both[i % 2], scratch);
         check(&run, input.data(), input.size());
         calls += run.calls;
         if (!run.failure.empty()) {
@@ -142,9 +141,9 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
 // pixel by pixel against the contract's reference decoder, the bitmaps
 // alternating between the 8-bit exports and the wide ones.
 TEST(ShapeSweep, Pellimor) {
-    LoadedPlugin p = test_load_pellimor(), wide;
+    LoadedPlugin p = test_load_pellimor();
     ASSERT_NE(p.get_picture, nullptr);
-    ASSERT_TRUE(plugin_wide_facade(&p, &wide));
+    std::array<PluginCalls, 2> both = test_both_widths(&p);
     std::string scratch = test_scratch_dir();
     const uint32_t masks[][3] = {{0xF800, 0x07E0, 0x001F}, {0x7C00, 0x03E0, 0x001F},
                                  {0x0F00, 0x00F0, 0x000F}, {0x0101, 0, 0x8001},
@@ -156,7 +155,7 @@ TEST(ShapeSweep, Pellimor) {
             const uint32_t *m = masks[(w + h) % 6];
             Bmp16Shape shape{w, h, m[0], m[1], m[2], (w % 7 == 0) ? 70u : 66u, (uint32_t)(w * 3 + h)};
             Bytes input = make_bmp16(shape);
-            ContractRun run = contract_run(inputs % 2 ? &wide : &p, scratch, inputs % 2);
+            ContractRun run = contract_run(&both[inputs % 2], scratch);
             pellimor_contract(&run, input.data(), input.size());
             calls += run.calls;
             ++inputs;

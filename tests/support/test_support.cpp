@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin_wide.h"
-
 namespace fs = std::filesystem;
 
 LoadedPlugin test_load_plugin(const char *path) {
@@ -27,10 +25,10 @@ int test_wide() {
     return wide && strcmp(wide, "1") == 0;
 }
 
-std::array<LoadedPlugin, 2> test_both_widths(const LoadedPlugin &plugin) {
-    std::array<LoadedPlugin, 2> both = {plugin, LoadedPlugin()};
-    if (!plugin_wide_facade(&plugin, &both[1])) ADD_FAILURE() << "the plug-in has no wide exports";
-    return both;
+std::array<PluginCalls, 2> test_both_widths(const LoadedPlugin *plugin) {
+    if (!plugin->get_plugin_info_w) ADD_FAILURE() << "the plug-in has no wide exports";
+    return {plugin_calls(plugin, PLUGIN_SET_NARROW, UTF_LATIN1_BYTES),
+            plugin_calls(plugin, PLUGIN_SET_WIDE, UTF_LATIN1_BYTES)};
 }
 
 LoadedPlugin test_load_tolvane() { return test_load_plugin(SPI_TOLVANE_PATH); }
@@ -167,11 +165,11 @@ Bytes test_take_block(HLOCAL block) {
     return bytes;
 }
 
-void test_plugin_info_case(const LoadedPlugin &plugin, const InfoCase &c) {
+void test_plugin_info_case(const PluginCalls &plugin, const InfoCase &c) {
     char buf[300];
     memset(buf, 'X', sizeof buf);
     ASSERT_LE(c.buflen, (int32_t)sizeof buf);
-    EXPECT_EQ(plugin.get_plugin_info(c.infono, buf, c.buflen), c.length);
+    EXPECT_EQ(call_get_plugin_info(&plugin, c.infono, buf, c.buflen), c.length);
     if (!c.expected) {
         for (char ch : buf) ASSERT_EQ(ch, 'X') << "buf was written";
         return;
@@ -181,10 +179,10 @@ void test_plugin_info_case(const LoadedPlugin &plugin, const InfoCase &c) {
     for (size_t i = (size_t)c.buflen; i < sizeof buf; ++i) ASSERT_EQ(buf[i], 'X') << i;
 }
 
-void test_description_has_notice(const LoadedPlugin &plugin, const char *version) {
+void test_description_has_notice(const PluginCalls &plugin, const char *version) {
     char buf[300];
     memset(buf, 'X', sizeof buf);
-    int32_t n = plugin.get_plugin_info(1, buf, sizeof buf);
+    int32_t n = call_get_plugin_info(&plugin, 1, buf, sizeof buf);
     size_t v = strlen(version);
     ASSERT_GT(n, (int32_t)v);
     EXPECT_EQ(std::string(buf, v), version);

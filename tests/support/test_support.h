@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin_load.h"
+#include "plugin_calls.h"
 #include "test_bytes.h"
 
 // The plug-in built in this tree, loaded by file name as a host loads it.
@@ -23,9 +23,9 @@ LoadedPlugin test_load_plugin(const char *path);
 // through both export sets.
 int test_wide();
 
-// The plug-in's exports by width: [0] itself, [1] the facade that takes the
-// 8-bit signatures to its wide exports (plugin_wide.h).
-std::array<LoadedPlugin, 2> test_both_widths(const LoadedPlugin &plugin);
+// The calls into the plug-in by width (plugin_calls.h): [0] its 8-bit
+// exports, [1] its wide ones, any 8-bit name reaching them (UTF_LATIN1_BYTES).
+std::array<PluginCalls, 2> test_both_widths(const LoadedPlugin *plugin);
 
 // A fresh, empty folder for this test program, ending without a separator.
 // Each call gives a new one below the program's own scratch root.
@@ -70,8 +70,8 @@ struct InfoCase {
     int32_t length;
     const char *expected;
 };
-void test_plugin_info_case(const LoadedPlugin &plugin, const InfoCase &c);
+void test_plugin_info_case(const PluginCalls &plugin, const InfoCase &c);
 
 // Entry 1 begins with `version` (ending in its two blanks), then the maker's
 // notice, and the rest of the buffer is NUL.
-void test_description_has_notice(const LoadedPlugin &plugin, const char *version);
+void test_description_has_notice(const PluginCalls &plugin, const char *version);

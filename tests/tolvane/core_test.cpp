@@ -6,9 +6,11 @@
 
 #include "fpk_directory.h"
 #include "fpk_format.h"
+#include "fpk_member_name.h"
 #include "fpk_output.h"
 #include "fpk_reference.h"
 #include "fpk_writer.h"
+#include "test_support.h"
 
 namespace {
 

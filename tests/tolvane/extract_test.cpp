@@ -56,7 +56,7 @@ int32_t get_to_folder(const std::string &archive, LONG_PTR len, const std::strin
                       ProgressCallback progress = nullptr, LONG_PTR user = 0) {
     std::vector<char> d(dest.begin(), dest.end());
     d.push_back('\0');
-    return tolvane().get_file(archive.c_str(), len, d.data(), flag | DEST_FILE, progress, user);
+    return call_get_file(&tolvane(), archive.c_str(), len, d.data(), flag | DEST_FILE, progress, user);
 }
 
 std::vector<std::string> folder_contents(const std::string &dir) {
@@ -177,10 +177,10 @@ TEST_F(TolvaneTest, BadDestinationKindIsRefusedBeforeOpening) {
     HLOCAL member = (HLOCAL)(uintptr_t)0x7A7A0;
     for (uint32_t kind : {0x200u, 0x300u, 0x400u, 0x700u}) {
         reset_reads();
-        EXPECT_EQ(tolvane().get_file(a.path.c_str(), a.entries[0].offset, (char *)&member, kind, nullptr, 0),
+        EXPECT_EQ(call_get_file(&tolvane(), a.path.c_str(), a.entries[0].offset, (char *)&member, kind, nullptr, 0),
                   RESULT_INTERNAL_ERROR);
         // Even a file that does not exist is not looked at.
-        EXPECT_EQ(tolvane().get_file(test_path(a.dir, "missing").c_str(), 0, (char *)&member, kind | SOURCE_MEMORY,
+        EXPECT_EQ(call_get_file(&tolvane(), test_path(a.dir, "missing").c_str(), 0, (char *)&member, kind | SOURCE_MEMORY,
                                      nullptr, 0),
                   RESULT_INTERNAL_ERROR);
 #ifndef _WIN32
@@ -190,7 +190,7 @@ TEST_F(TolvaneTest, BadDestinationKindIsRefusedBeforeOpening) {
     EXPECT_EQ(member, (HLOCAL)(uintptr_t)0x7A7A0);
     // No variable to receive a member in memory: refused the same way.
     reset_reads();
-    EXPECT_EQ(tolvane().get_file(a.path.c_str(), a.entries[0].offset, nullptr, DEST_MEMORY, nullptr, 0),
+    EXPECT_EQ(call_get_file(&tolvane(), a.path.c_str(), a.entries[0].offset, nullptr, DEST_MEMORY, nullptr, 0),
               RESULT_INTERNAL_ERROR);
 #ifndef _WIN32
     EXPECT_EQ(winlayer_call_count(WINLAYER_CREATE_FILE), 0u);
@@ -305,14 +305,14 @@ TEST_F(TolvaneTest, MemorySourceLengths) {
     EXPECT_EQ(get_to_memory((const char *)image.data(), -1, SOURCE_MEMORY, &got), RESULT_NO_MEMORY);
     EXPECT_EQ(get_to_memory((const char *)image.data(), INT32_MIN, SOURCE_MEMORY, &got), RESULT_NO_MEMORY);
     std::string out = test_scratch_dir();
-    EXPECT_EQ(tolvane().get_file((const char *)image.data(), 0, (char *)out.c_str(), SOURCE_MEMORY, nullptr, 0),
+    EXPECT_EQ(call_get_file(&tolvane(), (const char *)image.data(), 0, (char *)out.c_str(), SOURCE_MEMORY, nullptr, 0),
               RESULT_MEMORY_ERROR);
     // An image at address 0 that claims bytes is a host's mistake, refused;
     // of no bytes it is an empty image, as ever.
     EXPECT_EQ(get_to_memory(nullptr, 50, SOURCE_MEMORY, &got), RESULT_INTERNAL_ERROR);
     EXPECT_EQ(get_to_memory(nullptr, -1, SOURCE_MEMORY, &got), RESULT_INTERNAL_ERROR);
     EXPECT_EQ(get_to_memory(nullptr, 0, SOURCE_MEMORY, &got), RESULT_MEMORY_ERROR);
-    EXPECT_EQ(tolvane().get_file(nullptr, 50, (char *)out.c_str(), SOURCE_MEMORY, nullptr, 0), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(call_get_file(&tolvane(), nullptr, 50, (char *)out.c_str(), SOURCE_MEMORY, nullptr, 0), RESULT_INTERNAL_ERROR);
     EXPECT_TRUE(folder_contents(out).empty());
 }
 
@@ -320,7 +320,7 @@ TEST_F(TolvaneTest, MemorySourceToAFolderWritesNoname) {
     Bytes image = pattern_bytes(77, 2);
     std::string out = test_scratch_dir();
     std::string dest = out;
-    EXPECT_EQ(tolvane().get_file((const char *)image.data(), 77, (char *)dest.c_str(), SOURCE_MEMORY | DEST_FILE,
+    EXPECT_EQ(call_get_file(&tolvane(), (const char *)image.data(), 77, (char *)dest.c_str(), SOURCE_MEMORY | DEST_FILE,
                                  nullptr, 0),
               RESULT_OK);
     EXPECT_EQ(test_read_file(test_path(out, "noname")), image);

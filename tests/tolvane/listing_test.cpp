@@ -1,7 +1,7 @@
 // GetArchiveInfo and GetFileInfo.
 #include <string.h>
 
-#include "plugin_wide.h"
+#include "plugin_calls.h"
 #include "tolvane_suite.h"
 
 namespace {
@@ -150,32 +150,32 @@ TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableNull) {
     for (const SourceFailure &row : rows) {
         const char *src = row.flag == SOURCE_MEMORY ? nullptr : path.c_str();
         HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-        EXPECT_EQ(tolvane().get_archive_info(src, row.len, row.flag, &info), row.code) << row.label;
+        EXPECT_EQ(call_get_archive_info(&tolvane(), src, row.len, row.flag, &info), row.code) << row.label;
         EXPECT_EQ(info, nullptr) << row.label;
         // GetFileInfo fails alike, before its record is touched.
         FileInfoRecord r = blank_record(), before = r;
-        EXPECT_EQ(tolvane().get_file_info(src, row.len, "m0", row.flag, &r), row.code) << row.label;
+        EXPECT_EQ(call_get_file_info(&tolvane(), src, row.len, "m0", row.flag, &r), row.code) << row.label;
         EXPECT_EQ(memcmp(&r, &before, sizeof r), 0) << row.label;
     }
     HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-    EXPECT_EQ(tolvane().get_archive_info(test_path(dir, "missing.fpk").c_str(), 0, SOURCE_FILE, &info),
+    EXPECT_EQ(call_get_archive_info(&tolvane(), test_path(dir, "missing.fpk").c_str(), 0, SOURCE_FILE, &info),
               RESULT_READ_ERROR);
     EXPECT_EQ(info, nullptr);
     // A null name is an empty one: no file of that name.
     for (const char *name : {(const char *)nullptr, ""}) {
         info = (HLOCAL)(uintptr_t)0x5A5A0;
-        EXPECT_EQ(tolvane().get_archive_info(name, 0, SOURCE_FILE, &info), RESULT_READ_ERROR);
+        EXPECT_EQ(call_get_archive_info(&tolvane(), name, 0, SOURCE_FILE, &info), RESULT_READ_ERROR);
         EXPECT_EQ(info, nullptr);
         FileInfoRecord r;
-        EXPECT_EQ(tolvane().get_file_info(name, 0, "m0", SOURCE_FILE, &r), RESULT_READ_ERROR);
-        EXPECT_EQ(tolvane().get_file_info(path.c_str(), 0, name, SOURCE_FILE, &r), RESULT_READ_ERROR);
+        EXPECT_EQ(call_get_file_info(&tolvane(), name, 0, "m0", SOURCE_FILE, &r), RESULT_READ_ERROR);
+        EXPECT_EQ(call_get_file_info(&tolvane(), path.c_str(), 0, name, SOURCE_FILE, &r), RESULT_READ_ERROR);
     }
     // No variable to receive the list, no record to fill: refused, nothing opened.
 #ifndef _WIN32
     winlayer_reset_calls();
 #endif
-    EXPECT_EQ(tolvane().get_archive_info(path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
-    EXPECT_EQ(tolvane().get_file_info(path.c_str(), 0, "m0", SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(call_get_archive_info(&tolvane(), path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(call_get_file_info(&tolvane(), path.c_str(), 0, "m0", SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
 #ifndef _WIN32
     EXPECT_EQ(winlayer_call_count(WINLAYER_CREATE_FILE), 0u);
 #endif
@@ -218,8 +218,8 @@ TEST_P(FileInfoTest, FindsTheFirstMatch) {
     test_write_file(path, image);
     for (int from_file = 0; from_file < 2; ++from_file) {
         FileInfoRecord r = blank_record();
-        int32_t code = from_file ? tolvane().get_file_info(path.c_str(), 0, c.sought, c.flag, &r)
-                                 : tolvane().get_file_info((const char *)image.data(), (LONG_PTR)image.size(),
+        int32_t code = from_file ? call_get_file_info(&tolvane(), path.c_str(), 0, c.sought, c.flag, &r)
+                                 : call_get_file_info(&tolvane(), (const char *)image.data(), (LONG_PTR)image.size(),
                                                            c.sought, c.flag | SOURCE_MEMORY, &r);
         EXPECT_EQ(code, c.code);
         if (c.index < 0) {
@@ -261,10 +261,10 @@ TEST_F(TolvaneTest, FileInfoLeavesTheRecordAloneWhenTheArchiveFails) {
     fpk_set_size(bad, 1, 0);
     const FileInfoRecord before = blank_record();
     FileInfoRecord r = before;
-    EXPECT_EQ(tolvane().get_file_info((const char *)bad.data(), (LONG_PTR)bad.size(), "m0", SOURCE_MEMORY, &r),
+    EXPECT_EQ(call_get_file_info(&tolvane(), (const char *)bad.data(), (LONG_PTR)bad.size(), "m0", SOURCE_MEMORY, &r),
               RESULT_UNKNOWN_FORMAT);
     EXPECT_EQ(memcmp(&r, &before, sizeof r), 0);
-    EXPECT_EQ(tolvane().get_file_info(test_path(test_scratch_dir(), "none").c_str(), 0, "m0", 0, &r),
+    EXPECT_EQ(call_get_file_info(&tolvane(), test_path(test_scratch_dir(), "none").c_str(), 0, "m0", 0, &r),
               RESULT_READ_ERROR);
     EXPECT_EQ(memcmp(&r, &before, sizeof r), 0);
 }
@@ -286,7 +286,7 @@ TEST_F(TolvaneTest, ScratchAndListFailuresAndTheHostVariable) {
         winlayer_reset_calls();
         winlayer_inject(r.call, r.k, WINLAYER_FAULT_FAIL);
         HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-        EXPECT_EQ(tolvane().get_archive_info((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
+        EXPECT_EQ(call_get_archive_info(&tolvane(), (const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
                   r.code);
         EXPECT_EQ(info, nullptr);
     }
@@ -307,13 +307,13 @@ TEST_F(TolvaneTest, RecordListBeyond32BitsIsNoMemory) {
         e[8] = 'a';
     }
     HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-    EXPECT_EQ(tolvane().get_archive_info((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
+    EXPECT_EQ(call_get_archive_info(&tolvane(), (const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
               RESULT_NO_MEMORY);
     EXPECT_EQ(info, nullptr);
     // One entry fewer fits 32 bits but not a block: also no memory.
     fpk_set_count(image, count - 1);
     info = (HLOCAL)(uintptr_t)0x5A5A0;
-    EXPECT_EQ(tolvane().get_archive_info((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
+    EXPECT_EQ(call_get_archive_info(&tolvane(), (const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &info),
               RESULT_NO_MEMORY);
     EXPECT_EQ(info, nullptr);
 }

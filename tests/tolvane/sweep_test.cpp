@@ -43,7 +43,7 @@ void check_image(int wide, const Bytes &image, const std::string &path, const st
     const char *sought = valid ? ref.back().name.c_str() : "m1";
     FileInfoRecord r;
     memset(&r, 0xCC, sizeof r);
-    int32_t code = tolvane_at(wide).get_file_info((const char *)image.data(), (LONG_PTR)image.size(), sought,
+    int32_t code = call_get_file_info(&tolvane_at(wide), (const char *)image.data(), (LONG_PTR)image.size(), sought,
                                    SOURCE_MEMORY, &r);
     ASSERT_TRUE(test_code_in_set(code)) << label;
     if (valid) {

@@ -4,10 +4,9 @@
 
 #include <algorithm>
 
-#include "plugin_wide.h"
-
-const LoadedPlugin &tolvane_at(int wide) {
-    static const std::array<LoadedPlugin, 2> both = test_both_widths(test_load_tolvane());
+const PluginCalls &tolvane_at(int wide) {
+    static const LoadedPlugin plugin = test_load_tolvane();
+    static const std::array<PluginCalls, 2> both = test_both_widths(&plugin);
     return both[wide];
 }
 
@@ -27,7 +26,7 @@ bool test_code_in_set(int32_t code) {
 Listing list_archive(const char *src, LONG_PTR len, uint32_t flag, int wide) {
     Listing out;
     HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-    out.code = tolvane_at(wide).get_archive_info(src, len, flag, &info);
+    out.code = call_get_archive_info(&tolvane_at(wide), src, len, flag, &info);
     if (out.code != RESULT_OK) {
         // A failure leaves the host's variable null, whatever it held.
         EXPECT_EQ(info, nullptr);
@@ -58,13 +57,13 @@ int32_t probe_buffer(const Bytes &image, int wide) {
     Bytes start(PROBE_BUFFER_SIZE, 0);
     std::copy(image.begin(), image.begin() + (image.size() < start.size() ? image.size() : start.size()),
               start.begin());
-    return tolvane_at(wide).is_supported("archive.fpk", start.data());
+    return call_is_supported(&tolvane_at(wide), "archive.fpk", start.data());
 }
 
 int32_t get_to_memory(const char *src, LONG_PTR len, uint32_t flag, Bytes *out,
                       ProgressCallback progress, LONG_PTR user, int wide) {
     HLOCAL member = (HLOCAL)(uintptr_t)0x7A7A0;
-    int32_t code = tolvane_at(wide).get_file(src, len, (char *)&member, flag | DEST_MEMORY, progress, user);
+    int32_t code = call_get_file(&tolvane_at(wide), src, len, (char *)&member, flag | DEST_MEMORY, progress, user);
     out->clear();
     if (code == RESULT_OK) {
         *out = test_take_block(member);

@@ -13,11 +13,11 @@
 #include "fpk_writer.h"
 #include "test_support.h"
 
-// The plug-in, loaded once per program by file name: its 8-bit exports
-// (wide 0) or its wide ones behind the 8-bit signatures (wide 1).
-const LoadedPlugin &tolvane_at(int wide);
+// The plug-in, loaded once per program by file name, and the calls into its
+// 8-bit exports (wide 0) or its wide ones (wide 1).
+const PluginCalls &tolvane_at(int wide);
 // The exports this run of the suite drives.
-inline const LoadedPlugin &tolvane() { return tolvane_at(test_wide()); }
+inline const PluginCalls &tolvane() { return tolvane_at(test_wide()); }
 
 // Every test checks that the calls it made left no block behind.
 class TolvaneTest : public testing::Test {

@@ -384,6 +384,19 @@ struct StdcallRow {
     int32_t result;
 };
 
+// Calls each row's export through the probe: its answer, and its arguments
+// gone from the stack.
+void expect_arguments_removed(const LoadedPlugin *p, const StdcallRow *rows, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const StdcallRow &row = rows[i];
+        void *fn = plugin_symbol(p, row.name);
+        ASSERT_NE(fn, nullptr) << row.name;
+        int32_t moved = 12345;
+        EXPECT_EQ(stdcall_probe(fn, row.args.data(), (uint32_t)row.args.size(), &moved), row.result) << row.name;
+        EXPECT_EQ(moved, 0) << row.name << " did not remove its " << row.args.size() * 4 << " bytes of arguments";
+    }
+}
+
 TEST(DllConvention, TolvaneExportsRemoveTheirArguments) {
     LoadedPlugin p = test_load_tolvane();
     ASSERT_NE(p.module, nullptr);
@@ -410,18 +423,42 @@ TEST(DllConvention, TolvaneExportsRemoveTheirArguments) {
         {"GetFileInfoW", {u(archive), sizeof archive, u(u"a"), SOURCE_MEMORY, u(&wide_record)}, RESULT_OK},
         {"GetFileW", {u(archive), sizeof archive, u(&wide_member), SOURCE_MEMORY | DEST_MEMORY, 0, 0}, RESULT_OK},
     };
-    for (const StdcallRow &row : rows) {
-        void *fn = plugin_symbol(&p, row.name);
-        ASSERT_NE(fn, nullptr) << row.name;
-        int32_t moved = 12345;
-        EXPECT_EQ(stdcall_probe(fn, row.args.data(), (uint32_t)row.args.size(), &moved), row.result) << row.name;
-        EXPECT_EQ(moved, 0) << row.name << " did not remove its " << row.args.size() * 4 << " bytes of arguments";
-    }
+    expect_arguments_removed(&p, rows, sizeof rows / sizeof rows[0]);
     EXPECT_EQ(test_take_block(list).size(), 2 * sizeof(FileInfoRecord));
     EXPECT_EQ(test_take_block(member).size(), 30u);
     EXPECT_EQ(test_take_block(wide_list).size(), 2 * sizeof(FileInfoRecordW));
     EXPECT_EQ(test_take_block(wide_member).size(), 30u);
     EXPECT_EQ(wide_record.file_name[0], u'a');
+    plugin_unload(&p);
+}
+
+TEST(DllConvention, PellimorExportsRemoveTheirArguments) {
+    LoadedPlugin p = test_load_pellimor();
+    ASSERT_NE(p.module, nullptr);
+    Bytes bmp = make_bmp16(3, 2, MASKS_565, random_pixels(6, 1));
+    static uint8_t probe[PROBE_BUFFER_SIZE];
+    memcpy(probe, bmp.data(), bmp.size());
+    char buf[16];
+    char16_t wide_buf[16];
+    PictureInfoRecord record, wide_record;
+    HLOCAL blocks[8] = {};
+    auto u = [](const void *ptr) { return (uint32_t)(uintptr_t)ptr; };
+    uint32_t at = u(bmp.data()), size = (uint32_t)bmp.size();
+    const StdcallRow rows[] = {
+        {"GetPluginInfo", {0, u(buf), sizeof buf}, 4},
+        {"IsSupported", {u("a.bmp"), u(probe)}, 1},
+        {"GetPictureInfo", {at, size, SOURCE_MEMORY, u(&record)}, RESULT_OK},
+        {"GetPreview", {at, size, SOURCE_MEMORY, u(&blocks[0]), u(&blocks[1]), 0, 0}, RESULT_NOT_SUPPORTED},
+        {"GetPicture", {at, size, SOURCE_MEMORY, u(&blocks[2]), u(&blocks[3]), 0, 0}, RESULT_OK},
+        {"GetPluginInfoW", {0, u(wide_buf), 16}, 4},
+        {"IsSupportedW", {u(u"a.bmp"), u(probe)}, 1},
+        {"GetPictureInfoW", {at, size, SOURCE_MEMORY, u(&wide_record)}, RESULT_OK},
+        {"GetPreviewW", {at, size, SOURCE_MEMORY, u(&blocks[4]), u(&blocks[5]), 0, 0}, RESULT_NOT_SUPPORTED},
+        {"GetPictureW", {at, size, SOURCE_MEMORY, u(&blocks[6]), u(&blocks[7]), 0, 0}, RESULT_OK},
+    };
+    expect_arguments_removed(&p, rows, sizeof rows / sizeof rows[0]);
+    for (HLOCAL b : {blocks[2], blocks[3], blocks[6], blocks[7]}) EXPECT_FALSE(test_take_block(b).empty());
+    EXPECT_EQ(wide_record.width, 3);
     plugin_unload(&p);
 }
 #endif

@@ -402,36 +402,12 @@ int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
 }  // namespace
 
 ChannelScale derive_channel_scale(uint32_t mask) {
-    ChannelScale scale = {mask, CHANNEL_NONE, 0, 0};
+    ChannelScale scale = {mask, 0};
     if (mask == 0) return scale;
     uint32_t high = 32 - (uint32_t)__builtin_clz(mask);
     uint32_t low = (uint32_t)__builtin_ctz(mask);
     scale.width = high - low;
-    if (high > 8) {
-        scale.mode = CHANNEL_RIGHT;
-        scale.shift = high - 8;
-    } else if (high < 8) {
-        scale.mode = CHANNEL_LEFT;
-        scale.shift = 8 - high;
-    }
     return scale;
-}
-
-uint8_t expand_channel(uint32_t p, const ChannelScale *scale) {
-    // A zero mask has no bits to repeat; stepping by its width 0 would never end.
-    if (scale->width == 0) return 0;
-    uint32_t v = p & scale->mask;
-    if (scale->mode == CHANNEL_LEFT) v <<= scale->shift;
-    if (scale->mode == CHANNEL_RIGHT) v >>= scale->shift;
-    uint32_t acc = v;
-    int32_t remaining = 8;
-    for (;;) {
-        remaining -= (int32_t)scale->width;
-        if (remaining <= 0) break;
-        v >>= scale->width;
-        acc |= v;
-    }
-    return (uint8_t)acc;
 }
 
 int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout) {

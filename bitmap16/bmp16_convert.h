@@ -6,22 +6,16 @@
 
 #include "spi.h"
 
-enum ChannelMode : int32_t { CHANNEL_NONE = 0, CHANNEL_LEFT = 1, CHANNEL_RIGHT = 2 };
-
-// How one colour mask is widened to 8 bits: the masked value is shifted so
-// that the mask's top bit lands on bit 7, then repeated downward every
-// `width` bits, `width` being the span from the lowest to the highest set bit.
+// A colour mask as the conversion widens it to 8 bits: the masked value is
+// moved so that the mask's top bit lands on bit 7, then repeated downward
+// every `width` bits, `width` being the span from the lowest to the highest
+// set bit (PixelLanes holds the numbers that do it).
 struct ChannelScale {
     uint32_t mask;
-    int32_t mode;  // ChannelMode
-    uint32_t shift;
     uint32_t width;  // 0 only for a zero mask
 };
 
 ChannelScale derive_channel_scale(uint32_t mask);
-
-// The 8-bit value of pixel `p` in the channel `scale` describes.
-uint8_t expand_channel(uint32_t p, const ChannelScale *scale);
 
 // Row strides and array sizes of a picture, all within 32 bits.
 struct PixelLayout {

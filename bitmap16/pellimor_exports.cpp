@@ -35,16 +35,6 @@ int read_bitmap_headers(SourceStream *s, uint8_t *headers) {
     return 1;
 }
 
-// Moves on to byte `offset` of the bitmap as if the bytes before it were read.
-// A memory image that ends sooner has nothing more to give; a file can be
-// positioned past its end, and reads there give nothing either.
-int skip_to(SourceStream *s, uint32_t offset) {
-    if (s->file != INVALID_HANDLE_VALUE) return source_seek(s, offset);
-    uintptr_t length = (uintptr_t)(s->end - s->base);
-    s->cursor = s->base + (offset < length ? offset : length);
-    return 1;
-}
-
 // The file name is not looked at: the probe alone decides.
 int32_t bmp16_is_supported(void *probe) {
     SourceStream s;
@@ -56,8 +46,10 @@ int32_t bmp16_is_supported(void *probe) {
     return answer;
 }
 
-int32_t bmp16_get_picture_info(HostName buf, LONG_PTR len, uint32_t flag,
+int32_t bmp16_get_picture_info(HostInput buf, LONG_PTR len, uint32_t flag,
                                PictureInfoRecord *info) {
+    // Without a record to fill there is nothing to answer with.
+    if (!info) return RESULT_INTERNAL_ERROR;
     SourceStream s;
     uint8_t headers[BMP_HEADERS_SIZE];
     if (source_open(&s, buf, len, flag) && read_bitmap_headers(&s, headers))
@@ -66,7 +58,7 @@ int32_t bmp16_get_picture_info(HostName buf, LONG_PTR len, uint32_t flag,
     return s.code;
 }
 
-int32_t bmp16_get_picture(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *info, HLOCAL *bits,
+int32_t bmp16_get_picture(HostInput buf, LONG_PTR len, uint32_t flag, HLOCAL *info, HLOCAL *bits,
                           ProgressCallback progress, LONG_PTR user) {
     SourceStream s;
     uint8_t headers[BMP_HEADERS_SIZE];
@@ -79,8 +71,11 @@ int32_t bmp16_get_picture(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *inf
     ChannelScale red, green, blue;
     PixelLanes lanes;
 
-    *bits = nullptr;
-    *info = nullptr;
+    // Both variables are null on every failure, one missing among them too;
+    // without both, no picture can be handed over.
+    if (bits) *bits = nullptr;
+    if (info) *info = nullptr;
+    if (!info || !bits) return RESULT_INTERNAL_ERROR;
     if (!source_open(&s, buf, len, flag)) goto done;
     if (!read_bitmap_headers(&s, headers)) goto done;
     if (!source_read(&s, masks, BMP_MASKS_SIZE)) goto done;
@@ -92,16 +87,14 @@ int32_t bmp16_get_picture(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *inf
     // Rows start right after the masks, or at bfOffBits when that lies further
     // on: a colour table or a gap may sit between.
     off_bits = read_le32(headers + BF_OFF_BITS);
-    if (off_bits > BMP_PIXELS_AFTER_MASKS && !skip_to(&s, off_bits)) goto done;
+    if (off_bits > BMP_PIXELS_AFTER_MASKS && !source_skip_to(&s, off_bits)) goto done;
 
     if (!block_alloc(&s, info, &info_data, read_le32(info_header + BI_SIZE))) goto done;
     write_dib_info_header(info_header, (uint8_t *)info_data);
     if (!block_alloc(&s, bits, &pixel_data, layout.out_size)) goto done;
     // The input rows go to the end of the output block and are converted
     // forward in place; what the source lacks reads as zeros, which is black.
-    if (!source_read(&s, (uint8_t *)pixel_data + (layout.out_size - layout.in_size),
-                     layout.in_size))
-        goto done;
+    if (!source_read_tail(&s, pixel_data, layout.out_size, layout.in_size)) goto done;
 
     red = derive_channel_scale(read_le32(masks + BMP_RED_MASK));
     green = derive_channel_scale(read_le32(masks + BMP_GREEN_MASK));
@@ -147,12 +140,12 @@ SPI_EXPORT int32_t WINAPI IsSupportedW(const char16_t *filename, void *probe) {
 
 SPI_EXPORT int32_t WINAPI GetPictureInfo(const char *buf, LONG_PTR len, uint32_t flag,
                                          PictureInfoRecord *info) {
-    return bmp16_get_picture_info(host_name_narrow(buf), len, flag, info);
+    return bmp16_get_picture_info(host_input_narrow(buf), len, flag, info);
 }
 
 SPI_EXPORT int32_t WINAPI GetPictureInfoW(const char16_t *buf, LONG_PTR len, uint32_t flag,
                                           PictureInfoRecord *info) {
-    return bmp16_get_picture_info(host_name_wide(buf), len, flag, info);
+    return bmp16_get_picture_info(host_input_wide(buf), len, flag, info);
 }
 
 // No preview is offered, whatever the arguments.
@@ -168,11 +161,11 @@ SPI_EXPORT int32_t WINAPI GetPreviewW(const char16_t *, LONG_PTR, uint32_t, HLOC
 
 SPI_EXPORT int32_t WINAPI GetPicture(const char *buf, LONG_PTR len, uint32_t flag, HLOCAL *info,
                                      HLOCAL *bits, ProgressCallback progress, LONG_PTR user) {
-    return bmp16_get_picture(host_name_narrow(buf), len, flag, info, bits, progress, user);
+    return bmp16_get_picture(host_input_narrow(buf), len, flag, info, bits, progress, user);
 }
 
 SPI_EXPORT int32_t WINAPI GetPictureW(const char16_t *buf, LONG_PTR len, uint32_t flag,
                                       HLOCAL *info, HLOCAL *bits, ProgressCallback progress,
                                       LONG_PTR user) {
-    return bmp16_get_picture(host_name_wide(buf), len, flag, info, bits, progress, user);
+    return bmp16_get_picture(host_input_wide(buf), len, flag, info, bits, progress, user);
 }

@@ -22,8 +22,9 @@ int fpk_report(SourceStream *s, ProgressCallback progress, uint32_t done, uint32
 }
 
 // The whole member in one read, or in up to 32 reported steps and a remainder.
-// The directory promises `size` bytes: a file that ends first is damaged, and
-// the first read that comes short ends the call (RESULT_READ_ERROR).
+// The file was seen to hold `size` bytes; should it end first all the same
+// (cut meanwhile), the first read that comes short ends the call
+// (RESULT_READ_ERROR).
 int fpk_read_member(SourceStream *s, uint8_t *data, uint32_t size, ProgressCallback progress,
                     LONG_PTR user) {
     if (!progress) return source_read_exact(s, data, size);
@@ -44,37 +45,15 @@ int fpk_read_member(SourceStream *s, uint8_t *data, uint32_t size, ProgressCallb
     return fpk_report(s, progress, 0, FPK_PROGRESS_STEPS, user);
 }
 
-// Writes the member as dest\name, cutting any longer file already there.
-int fpk_write_member(SourceStream *s, HostName dest, const char *name, const uint8_t *data,
-                     uint32_t size) {
-    FpkOutputPath path;
-    HostName path_name;
-    if (!fpk_name_stays_inside(name) || !fpk_output_path(dest, name, &path, &path_name)) {
-        source_fail(s, RESULT_INTERNAL_ERROR, 0);
-        return 0;
-    }
-    HANDLE out = host_name_create_file(path_name, GENERIC_WRITE, 0, OPEN_ALWAYS);
-    if (out == INVALID_HANDLE_VALUE) {
-        source_fail(s, RESULT_INTERNAL_ERROR, 0);
-        return 0;
-    }
-    DWORD written = 0;
-    int ok = WriteFile(out, data, size, &written, nullptr) && written == size &&
-             SetEndOfFile(out);
-    CloseHandle(out);
-    if (!ok) source_fail(s, RESULT_INTERNAL_ERROR, 0);
-    return ok;
-}
-
 // With a file source `len` is the member's position, found in the directory
 // read from the file's start; with a memory source the image is the member.
 // `dest` is a folder, or with DEST_MEMORY the address of the host's variable.
-int32_t fpk_get_member(HostName src, LONG_PTR len, HostName dest, uint32_t flag,
+int32_t fpk_get_member(HostInput src, LONG_PTR len, HostInput dest, uint32_t flag,
                        ProgressCallback progress, LONG_PTR user) {
     uint32_t dest_kind = flag & DEST_KIND_MASK;
     if (dest_kind != DEST_FILE && dest_kind != DEST_MEMORY) return RESULT_INTERNAL_ERROR;
     // No variable to receive the block: nothing can be delivered.
-    if (dest_kind == DEST_MEMORY && !dest.text) return RESULT_INTERNAL_ERROR;
+    if (dest_kind == DEST_MEMORY && !dest.data) return RESULT_INTERNAL_ERROR;
 
     SourceStream s;
     FpkDirectory dir = {};
@@ -83,7 +62,7 @@ int32_t fpk_get_member(HostName src, LONG_PTR len, HostName dest, uint32_t flag,
     char name[FPK_NAME_SIZE];
     uint32_t size = 0;
     if (!source_open(&s, src, len, flag)) goto done;
-    if (s.file == INVALID_HANDLE_VALUE) {
+    if (source_is_memory(&s)) {
         // A length that no block can hold, negative ones included.
         if (len < 0 || (uint64_t)len > BLOCK_SIZE_MAX) {
             source_fail(&s, RESULT_NO_MEMORY, 0);
@@ -108,12 +87,15 @@ int32_t fpk_get_member(HostName src, LONG_PTR len, HostName dest, uint32_t flag,
         size = e.size;
         memcpy(name, e.name, sizeof name);
         fpk_directory_release(&dir);
+        // A size the file cannot back is damage, found before any block is
+        // had for it: a claim of 2 GiB in a small file costs nothing.
+        if (!source_holds(&s, 0, size)) goto done;
         if (!source_seek(&s, 0)) goto done;
     }
     if (!block_alloc(&s, &handle, (void **)&data, size)) goto done;
     if (!fpk_read_member(&s, data, size, progress, user)) goto done;
     if (dest_kind == DEST_MEMORY) {
-        *(HLOCAL *)dest.text = handle;
+        *(HLOCAL *)dest.data = handle;
         LocalUnlock(handle);
         handle = nullptr;
         data = nullptr;
@@ -131,11 +113,11 @@ done:
 
 SPI_EXPORT int32_t WINAPI GetFile(const char *src, LONG_PTR len, char *dest, uint32_t flag,
                                   ProgressCallback progress, LONG_PTR user) {
-    return fpk_get_member(host_name_narrow(src), len, host_name_narrow(dest), flag, progress,
+    return fpk_get_member(host_input_narrow(src), len, host_input_narrow(dest), flag, progress,
                           user);
 }
 
 SPI_EXPORT int32_t WINAPI GetFileW(const char16_t *src, LONG_PTR len, char16_t *dest,
                                    uint32_t flag, ProgressCallback progress, LONG_PTR user) {
-    return fpk_get_member(host_name_wide(src), len, host_name_wide(dest), flag, progress, user);
+    return fpk_get_member(host_input_wide(src), len, host_input_wide(dest), flag, progress, user);
 }

@@ -30,7 +30,8 @@ void fpk_fill_record(Record *r, const FpkDirectoryEntry *e) {
     r->method[1] = '\0';
 }
 
-// Record `index` of an array of the records the export hands out.
+// Record `index` of an array of the records the export hands out. The bytes
+// the format gives no meaning are not written: the caller has cleared them.
 void fpk_fill_record_at(void *records, uint32_t index, int32_t wide, const FpkDirectoryEntry *e) {
     if (wide)
         fpk_fill_record((FileInfoRecordW *)records + index, e);
@@ -40,12 +41,12 @@ void fpk_fill_record_at(void *records, uint32_t index, int32_t wide, const FpkDi
 
 // `member` equals `sought` whole: byte for byte, or folding ASCII letters.
 // Member names are 7-bit, so a UTF-16 unit above 0x7F never matches.
-int fpk_name_matches(const char *member, HostName sought, int ignore_case) {
+int fpk_name_matches(const char *member, HostInput sought, int ignore_case) {
     if (!sought.wide) {
-        const char *text = (const char *)sought.text;
+        const char *text = (const char *)sought.data;
         return (ignore_case ? _stricmp(member, text) : strcmp(member, text)) == 0;
     }
-    const char16_t *text = (const char16_t *)sought.text;
+    const char16_t *text = (const char16_t *)sought.data;
     for (uint32_t i = 0;; ++i) {
         uint32_t a = (unsigned char)member[i];
         uint32_t b = text[i];
@@ -58,9 +59,11 @@ int fpk_name_matches(const char *member, HostName sought, int ignore_case) {
     }
 }
 
-// The whole list: one record a member, then one whose first byte is 0. The
-// host's variable is null on every failure and holds the list only on success.
-int32_t fpk_list_members(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *info) {
+// The whole list: one record a member, then one of zeros. Every byte that a
+// record leaves without meaning is 0, so two listings of an archive are the
+// same bytes. The host's variable is null on every failure and holds the
+// list only on success.
+int32_t fpk_list_members(HostInput buf, LONG_PTR len, uint32_t flag, HLOCAL *info) {
     // Without a variable to receive it, a list cannot be handed over.
     if (!info) return RESULT_INTERNAL_ERROR;
     SourceStream s;
@@ -77,13 +80,13 @@ int32_t fpk_list_members(HostName buf, LONG_PTR len, uint32_t flag, HLOCAL *info
         source_fail(&s, RESULT_NO_MEMORY, 0);
         goto done;
     }
-    if (!block_alloc(&s, &list, (void **)&records, size)) goto done;
+    // Cleared as it is had: the fill then writes only the meaningful bytes.
+    if (!block_alloc_cleared(&s, &list, (void **)&records, size)) goto done;
     for (uint32_t i = 0; i < dir.count; ++i) {
         FpkDirectoryEntry e;
         fpk_directory_entry(&dir, i, &e);
         fpk_fill_record_at(records, i, buf.wide, &e);
     }
-    records[dir.count * record_size] = 0;
     LocalUnlock(list);
     *info = list;
     records = nullptr;
@@ -94,9 +97,12 @@ done:
     return s.code;
 }
 
-// The first member whose stored name equals `filename`, compared whole.
-int32_t fpk_find_member(HostName buf, LONG_PTR len, HostName filename, uint32_t flag,
+// The first member whose stored name equals `filename`, compared whole, in
+// the host's record, cleared first as a listed record is.
+int32_t fpk_find_member(HostInput buf, LONG_PTR len, HostInput filename, uint32_t flag,
                         void *record) {
+    // Without a record to fill there is nothing to answer with.
+    if (!record) return RESULT_INTERNAL_ERROR;
     SourceStream s;
     FpkDirectory dir = {};
     int ignore_case = (flag & MATCH_IGNORE_CASE) != 0;
@@ -105,10 +111,11 @@ int32_t fpk_find_member(HostName buf, LONG_PTR len, HostName filename, uint32_t 
     if (!source_open(&s, buf, len, flag)) goto done;
     if (!fpk_directory_read(&s, &dir)) goto done;
     method[0] = '\0';
-    for (uint32_t i = 0; filename.text && i < dir.count; ++i) {
+    for (uint32_t i = 0; filename.data && i < dir.count; ++i) {
         FpkDirectoryEntry e;
         fpk_directory_entry(&dir, i, &e);
         if (!fpk_name_matches(e.name, filename, ignore_case)) continue;
+        memset(record, 0, filename.wide ? sizeof(FileInfoRecordW) : sizeof(FileInfoRecord));
         fpk_fill_record_at(record, 0, filename.wide, &e);
         break;
     }
@@ -123,21 +130,21 @@ done:
 
 SPI_EXPORT int32_t WINAPI GetArchiveInfo(const char *buf, LONG_PTR len, uint32_t flag,
                                          HLOCAL *info) {
-    return fpk_list_members(host_name_narrow(buf), len, flag, info);
+    return fpk_list_members(host_input_narrow(buf), len, flag, info);
 }
 
 SPI_EXPORT int32_t WINAPI GetArchiveInfoW(const char16_t *buf, LONG_PTR len, uint32_t flag,
                                           HLOCAL *info) {
-    return fpk_list_members(host_name_wide(buf), len, flag, info);
+    return fpk_list_members(host_input_wide(buf), len, flag, info);
 }
 
 SPI_EXPORT int32_t WINAPI GetFileInfo(const char *buf, LONG_PTR len, const char *filename,
                                       uint32_t flag, FileInfoRecord *record) {
-    return fpk_find_member(host_name_narrow(buf), len, host_name_narrow(filename), flag, record);
+    return fpk_find_member(host_input_narrow(buf), len, host_input_narrow(filename), flag, record);
 }
 
 SPI_EXPORT int32_t WINAPI GetFileInfoW(const char16_t *buf, LONG_PTR len,
                                        const char16_t *filename, uint32_t flag,
                                        FileInfoRecordW *record) {
-    return fpk_find_member(host_name_wide(buf), len, host_name_wide(filename), flag, record);
+    return fpk_find_member(host_input_wide(buf), len, host_input_wide(filename), flag, record);
 }

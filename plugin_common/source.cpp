@@ -33,7 +33,7 @@ int source_position(SourceStream *s, uint32_t target) {
 // Up to n bytes into dest, one copy or one ReadFile; *got is the count
 // obtained, short only where the input ends.
 int source_read_some(SourceStream *s, void *dest, uint32_t n, uint32_t *got) {
-    if (s->file == INVALID_HANDLE_VALUE) {
+    if (source_is_memory(s)) {
         uintptr_t avail = (uintptr_t)(s->end - s->cursor);
         *got = avail < n ? (uint32_t)avail : n;
         if (*got) memcpy(dest, s->cursor, *got);
@@ -49,27 +49,50 @@ int source_read_some(SourceStream *s, void *dest, uint32_t n, uint32_t *got) {
     return 1;
 }
 
+int block_alloc_as(SourceStream *s, HLOCAL *handle, void **data, uint32_t size, UINT flags) {
+    *handle = nullptr;
+    *data = nullptr;
+    if (size > BLOCK_SIZE_MAX) {
+        source_fail(s, RESULT_NO_MEMORY, ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    HLOCAL h = LocalAlloc(flags, size);
+    if (!h) {
+        source_fail_os(s, RESULT_NO_MEMORY);
+        return 0;
+    }
+    void *p = LocalLock(h);
+    if (!p) {
+        source_fail_os(s, RESULT_MEMORY_ERROR);
+        LocalFree(h);
+        return 0;
+    }
+    *handle = h;
+    *data = p;
+    return 1;
+}
+
 }  // namespace
 
-uint32_t host_name_length(HostName name) {
+uint32_t host_input_length(HostInput name) {
     uint32_t n = 0;
-    if (!name.text) return 0;
-    while (host_name_unit(name, n)) ++n;
+    if (!name.data) return 0;
+    while (host_input_unit(name, n)) ++n;
     return n;
 }
 
-uint32_t host_name_unit(HostName name, uint32_t i) {
-    if (name.wide) return ((const char16_t *)name.text)[i];
-    return ((const unsigned char *)name.text)[i];
+uint32_t host_input_unit(HostInput name, uint32_t i) {
+    if (name.wide) return ((const char16_t *)name.data)[i];
+    return ((const unsigned char *)name.data)[i];
 }
 
-HANDLE host_name_create_file(HostName name, DWORD access, DWORD share, DWORD disposition) {
+HANDLE host_input_create_file(HostInput name, DWORD access, DWORD share, DWORD disposition) {
     static const char16_t EMPTY[1] = {0};
     if (name.wide) {
-        const char16_t *text = name.text ? (const char16_t *)name.text : EMPTY;
+        const char16_t *text = name.data ? (const char16_t *)name.data : EMPTY;
         return CreateFileW((LPCWSTR)text, access, share, nullptr, disposition, 0, nullptr);
     }
-    const char *text = name.text ? (const char *)name.text : "";
+    const char *text = name.data ? (const char *)name.data : "";
     return CreateFileA(text, access, share, nullptr, disposition, 0, nullptr);
 }
 
@@ -78,16 +101,20 @@ void source_fail(SourceStream *s, int32_t code, uint32_t os_error) {
     s->os_error = os_error;
 }
 
-int source_open(SourceStream *s, HostName name_or_image, LONG_PTR offset_or_length,
+int source_open(SourceStream *s, HostInput name_or_image, LONG_PTR offset_or_length,
                 uint32_t flag) {
     source_clear(s);
     if ((flag & SOURCE_KIND_MASK) == SOURCE_MEMORY) {
+        if (!name_or_image.data && offset_or_length != 0) {
+            source_fail(s, RESULT_INTERNAL_ERROR, ERROR_INVALID_PARAMETER);
+            return 0;
+        }
         // A negative length describes no bytes at all.
         uintptr_t length = offset_or_length < 0 ? 0 : (uintptr_t)offset_or_length;
-        source_open_image(s, (const uint8_t *)name_or_image.text, length);
+        source_open_image(s, (const uint8_t *)name_or_image.data, length);
         return 1;
     }
-    HANDLE file = host_name_create_file(name_or_image, GENERIC_READ, FILE_SHARE_READ,
+    HANDLE file = host_input_create_file(name_or_image, GENERIC_READ, FILE_SHARE_READ,
                                         OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         source_fail_os(s, RESULT_READ_ERROR);
@@ -145,7 +172,7 @@ int source_read_exact(SourceStream *s, void *dest, uint32_t n) {
 }
 
 int source_seek(SourceStream *s, uint32_t offset) {
-    if (s->file == INVALID_HANDLE_VALUE) {
+    if (source_is_memory(s)) {
         if (offset >= (uintptr_t)(s->end - s->base)) {
             source_fail(s, RESULT_MEMORY_ERROR, 0);
             return 0;
@@ -161,8 +188,43 @@ int source_seek(SourceStream *s, uint32_t offset) {
 }
 
 int source_seek_absolute(SourceStream *s, uint32_t offset) {
-    if (s->file == INVALID_HANDLE_VALUE) return source_seek(s, offset);
+    if (source_is_memory(s)) return source_seek(s, offset);
     return source_position(s, offset);
+}
+
+int source_skip_to(SourceStream *s, uint32_t offset) {
+    if (!source_is_memory(s)) return source_seek(s, offset);
+    uintptr_t length = (uintptr_t)(s->end - s->base);
+    s->cursor = s->base + (offset < length ? offset : length);
+    return 1;
+}
+
+int source_read_tail(SourceStream *s, void *block, uint32_t size, uint32_t n) {
+    return source_read(s, (uint8_t *)block + (size - n), n);
+}
+
+int source_holds(SourceStream *s, uint32_t offset, uint32_t n) {
+    uint64_t length = 0;
+    uint64_t wanted = (uint64_t)offset + n;
+    if (source_is_memory(s)) {
+        length = (uintptr_t)(s->end - s->base);
+    } else {
+        // With the high part the answer covers files of 4 GiB and more; a low
+        // part of all bits set is then a failure only when the error says so.
+        LONG high = 0;
+        DWORD low = SetFilePointer(s->file, 0, &high, FILE_END);
+        if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
+            source_fail_os(s, RESULT_READ_ERROR);
+            return 0;
+        }
+        uint64_t end = (uint64_t)(uint32_t)high << 32 | low;
+        length = end > s->origin ? end - s->origin : 0;
+    }
+    if (wanted > length) {
+        source_fail(s, RESULT_READ_ERROR, ERROR_HANDLE_EOF);
+        return 0;
+    }
+    return 1;
 }
 
 int source_close(SourceStream *s) {
@@ -185,26 +247,11 @@ int source_close(SourceStream *s) {
 }
 
 int block_alloc(SourceStream *s, HLOCAL *handle, void **data, uint32_t size) {
-    *handle = nullptr;
-    *data = nullptr;
-    if (size > BLOCK_SIZE_MAX) {
-        source_fail(s, RESULT_NO_MEMORY, ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
-    HLOCAL h = LocalAlloc(LMEM_MOVEABLE, size);
-    if (!h) {
-        source_fail_os(s, RESULT_NO_MEMORY);
-        return 0;
-    }
-    void *p = LocalLock(h);
-    if (!p) {
-        source_fail_os(s, RESULT_MEMORY_ERROR);
-        LocalFree(h);
-        return 0;
-    }
-    *handle = h;
-    *data = p;
-    return 1;
+    return block_alloc_as(s, handle, data, size, LMEM_MOVEABLE);
+}
+
+int block_alloc_cleared(SourceStream *s, HLOCAL *handle, void **data, uint32_t size) {
+    return block_alloc_as(s, handle, data, size, LMEM_MOVEABLE | LMEM_ZEROINIT);
 }
 
 void block_release(HLOCAL *handle) {

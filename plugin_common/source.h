@@ -11,28 +11,29 @@
 
 #include "spi.h"
 
-// A file or folder name as an export received it: 8-bit text in the host's
-// code page from a plain export, UTF-16 from its wide sibling. Everything
-// after the export is shared; only the calls that open or create a file look
-// at `wide`. For a memory source `text` is the image's address.
-struct HostName {
-    const void *text;
-    int32_t wide;  // 1: char16_t units, 0: 8-bit chars
+// What an export received as its input or its folder: a file or folder
+// name, 8-bit text in the host's code page from a plain export or UTF-16
+// from its wide sibling, or, for a memory source, the image's address.
+// Everything after the export is shared; only the calls that open or create
+// a file look at `wide`, and only for a name.
+struct HostInput {
+    const void *data;  // the name's first unit, or the image's first byte
+    int32_t wide;      // a name: 1, char16_t units; 0, 8-bit chars
 };
 
-inline HostName host_name_narrow(const char *text) { return HostName{text, 0}; }
-inline HostName host_name_wide(const char16_t *text) { return HostName{text, 1}; }
+inline HostInput host_input_narrow(const char *data) { return HostInput{data, 0}; }
+inline HostInput host_input_wide(const char16_t *data) { return HostInput{data, 1}; }
 
-// Number of units (bytes or UTF-16 units) before the terminator; a null name
-// is empty.
-uint32_t host_name_length(HostName name);
+// Number of units (bytes or UTF-16 units) before the name's terminator; a
+// null name is empty.
+uint32_t host_input_length(HostInput name);
 
 // Unit `i` of the name, zero-extended.
-uint32_t host_name_unit(HostName name, uint32_t i);
+uint32_t host_input_unit(HostInput name, uint32_t i);
 
 // CreateFileA or CreateFileW as the name is, with no security attributes,
 // flags or template. A null name is opened as an empty one, which fails.
-HANDLE host_name_create_file(HostName name, DWORD access, DWORD share, DWORD disposition);
+HANDLE host_input_create_file(HostInput name, DWORD access, DWORD share, DWORD disposition);
 
 struct SourceStream {
     int32_t code;          // result code of the failure, RESULT_OK while all is well
@@ -54,8 +55,13 @@ void source_fail(SourceStream *s, int32_t code, uint32_t os_error);
 
 // Opens `name_or_image` as the export's `flag` says: a memory image of
 // `offset_or_length` bytes, or a file positioned at byte `offset_or_length`.
-int source_open(SourceStream *s, HostName name_or_image, LONG_PTR offset_or_length,
+// An image at address 0 that claims bytes is a host's mistake, refused with
+// RESULT_INTERNAL_ERROR before anything is read; one of length 0 is empty.
+int source_open(SourceStream *s, HostInput name_or_image, LONG_PTR offset_or_length,
                 uint32_t flag);
+
+// The stream reads a memory image (or is closed), not a file.
+inline int source_is_memory(const SourceStream *s) { return s->file == INVALID_HANDLE_VALUE; }
 
 // Opens IsSupported's probe: a host handle (read from, then restored to, its
 // current position) or the address of a PROBE_BUFFER_SIZE-byte buffer.
@@ -75,6 +81,21 @@ int source_seek(SourceStream *s, uint32_t offset);
 // Positions at `offset` from the start of the file, whatever the origin.
 int source_seek_absolute(SourceStream *s, uint32_t offset);
 
+// Moves on to byte `offset` from where the stream was opened, as if the bytes
+// before it were read: a memory image that ends sooner is left at its end, a
+// file is positioned there (past its end too), and reads then give zeros.
+int source_skip_to(SourceStream *s, uint32_t offset);
+
+// Reads n bytes (n <= size) into the last n bytes of the `size`-byte block
+// at `block`, so that the input ends where the block ends; zeros past the
+// input's end, as source_read.
+int source_read_tail(SourceStream *s, void *block, uint32_t size, uint32_t n);
+
+// The input holds n bytes at `offset` from where the stream was opened; when
+// it does not, RESULT_READ_ERROR (os_error ERROR_HANDLE_EOF). A file is
+// measured at its end, where it is left: position it before reading on.
+int source_holds(SourceStream *s, uint32_t offset, uint32_t n);
+
 // Closes an owned file or restores a borrowed handle's position. Safe to call
 // on a stream that failed to open or is already closed.
 int source_close(SourceStream *s);
@@ -82,6 +103,11 @@ int source_close(SourceStream *s);
 // Allocates a moveable block of `size` bytes into *handle and locks it into
 // *data. The contents are not cleared.
 int block_alloc(SourceStream *s, HLOCAL *handle, void **data, uint32_t size);
+
+// block_alloc of a block whose every byte is 0, for results whose bytes the
+// caller does not all write. The system clears it (LMEM_ZEROINIT), which for
+// a large block costs nothing: fresh pages come zeroed.
+int block_alloc_cleared(SourceStream *s, HLOCAL *handle, void **data, uint32_t size);
 
 // Unlocks and frees the block in *handle, if any, and nulls the variable.
 void block_release(HLOCAL *handle);

@@ -72,8 +72,7 @@ int contract_blocks_back(ContractRun *run, int64_t live_at_start, const char *wh
 // A GetArchiveInfo block of FileInfoRecord (wide 0) or FileInfoRecordW
 // (wide 1) records by its meaningful parts only (method, numbers, the first
 // unit of path, the name, units above 0x7E as \uXXXX), up to the terminator
-// record: the other bytes of each record are left unwritten and may differ
-// from call to call.
+// record. (The other bytes are 0, which the archive check holds them to.)
 std::string contract_list_text(const std::string &block, int wide);
 
 // Progress reports seen by one call, and the report at which to answer stop.

@@ -202,6 +202,37 @@ void picture(Pellimor *t, int from_file, int with_callback, size_t cancel_at) {
     blocks_back(t, what);
 }
 
+// A host's null pointers: no record, a missing variable of the two, or a
+// memory image at address 0 that claims bytes. Refused before anything is
+// read; the variable that is there is null, the record as it was.
+void refuse_null_pointers(Pellimor *t) {
+    const char *image = (const char *)t->image;
+    LONG_PTR size = (LONG_PTR)t->input.size, claimed = size + 1;
+    int32_t got = t->p->get_picture_info(image, size, SOURCE_MEMORY, nullptr);
+    expect_code(t, "GetPictureInfo(no record)", got, RESULT_INTERNAL_ERROR);
+    PictureInfoRecord record, before;
+    memset(&record, 0xA5, sizeof record);
+    before = record;
+    got = t->p->get_picture_info(nullptr, claimed, SOURCE_MEMORY, &record);
+    expect_code(t, "GetPictureInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
+    if (memcmp(&record, &before, sizeof record) != 0)
+        contract_fail(t->run, "GetPictureInfo(image at 0): wrote the host's record");
+    HLOCAL info = UNTOUCHED, bits = UNTOUCHED;
+    got = t->p->get_picture(image, size, SOURCE_MEMORY, nullptr, &bits, nullptr, 0);
+    expect_code(t, "GetPicture(no info variable)", got, RESULT_INTERNAL_ERROR);
+    got = t->p->get_picture(image, size, SOURCE_MEMORY, &info, nullptr, nullptr, 0);
+    expect_code(t, "GetPicture(no bits variable)", got, RESULT_INTERNAL_ERROR);
+    if (info != nullptr || bits != nullptr)
+        contract_fail(t->run, "GetPicture(a variable missing): the other is not null");
+    info = bits = UNTOUCHED;
+    got = t->p->get_picture(nullptr, claimed, SOURCE_MEMORY, &info, &bits, nullptr, 0);
+    expect_code(t, "GetPicture(image at 0)", got, RESULT_INTERNAL_ERROR);
+    if (info != nullptr || bits != nullptr)
+        contract_fail(t->run, "GetPicture(image at 0): the host's variables are not null");
+    t->run->calls += 5;
+    blocks_back(t, "null pointers");
+}
+
 }  // namespace
 
 void pellimor_contract(ContractRun *run, const uint8_t *data, size_t size) {
@@ -234,6 +265,8 @@ void pellimor_contract(ContractRun *run, const uint8_t *data, size_t size) {
     picture(&t, 0, 1, (size_t)-1);
     picture(&t, 1, 1, choice(t.input, 4) % (rows + 2));
     picture(&t, 1, 0, 0);
+    // Now and then, as the input's byte says.
+    if (choice(t.input, 5) % 4 == 0) refuse_null_pointers(&t);
 
     free(image);
     remove(t.file.c_str());

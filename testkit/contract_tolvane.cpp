@@ -108,28 +108,15 @@ std::vector<std::pair<int32_t, int32_t>> member_reports(uint32_t size) {
     return r;
 }
 
-// The reports GetFile makes for a member of `size` bytes of which the file
-// holds only `held`: those before the read that comes short, which ends the
-// call. The remainder read comes after the last step's report.
-std::vector<std::pair<int32_t, int32_t>> reports_until_short(uint32_t size, uint32_t held) {
-    std::vector<std::pair<int32_t, int32_t>> r = member_reports(size);
-    uint32_t steps = size / 32 == 0 ? size : 32;
-    uint32_t chunk = size / 32 == 0 ? 1 : size / 32;
-    uint32_t step = held / chunk;  // the first step whose read comes short
-    r.resize(step < steps ? step + 1 : steps);
-    return r;
-}
-
 // What one GetFile must give: the code and, on success, the member's bytes.
-// A member that the archive file ends inside is `cut`: RESULT_READ_ERROR at
-// the first short read, with `held` of its `size` bytes in the file.
+// A member that the archive file ends inside is `cut`: RESULT_READ_ERROR
+// before any block, report or read, whatever its name.
 struct Expected {
     int32_t code;
     std::string name;
     std::string bytes;
     uint32_t size;
     int cut;
-    uint32_t held;
 };
 
 // A component Windows opens as a device in any folder, whatever follows its
@@ -214,6 +201,19 @@ int check_record(Tolvane *t, const char *what, const Record *r, const FpkListed 
     return 1;
 }
 
+// The whole record an entry gives: its meaningful bytes, every other byte 0.
+template <typename Record>
+Record ref_record(const RefEntry &e) {
+    Record r;
+    memset(&r, 0, sizeof r);
+    r.method[0] = ' ';
+    r.position = e.offset;
+    r.packed_size = e.size;
+    r.size = e.size;
+    for (size_t i = 0; i < e.name.size(); ++i) r.file_name[i] = (unsigned char)e.name[i];
+    return r;
+}
+
 void probe_buffer(Tolvane *t) {
     uint8_t *probe = (uint8_t *)malloc(PROBE_BUFFER_SIZE);
     size_t n = t->input.size < PROBE_BUFFER_SIZE ? t->input.size : PROBE_BUFFER_SIZE;
@@ -258,10 +258,16 @@ void check_list(Tolvane *t, const char *what, const std::string &block) {
     for (size_t i = 0; i < t->dir.entries.size(); ++i) {
         memcpy(&r, block.data() + i * sizeof r, sizeof r);
         if (!check_record(t, what, &r, t->dir.entries[i])) return;
+        Record want = ref_record<Record>(t->dir.entries[i]);
+        if (memcmp(&r, &want, sizeof r) != 0)
+            contract_fail(t->run, "%s: record %zu has a byte without meaning that is not 0",
+                          what, i);
     }
     memcpy(&r, block.data() + t->dir.entries.size() * sizeof r, sizeof r);
-    if (r.method[0] != '\0')
-        contract_fail(t->run, "%s: the list does not end with a terminator record", what);
+    Record zero;
+    memset(&zero, 0, sizeof zero);
+    if (memcmp(&r, &zero, sizeof r) != 0)
+        contract_fail(t->run, "%s: the list does not end with a terminator record of zeros", what);
 }
 
 void list_archive(Tolvane *t, int from_file) {
@@ -328,7 +334,10 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
                 break;
             }
         if (match) {
-            if (expect_code(t, what, got, RESULT_OK)) check_record(t, what, &record, *match);
+            FileInfoRecord want = ref_record<FileInfoRecord>(*match);
+            if (expect_code(t, what, got, RESULT_OK) && check_record(t, what, &record, *match) &&
+                memcmp(&record, &want, sizeof record) != 0)
+                contract_fail(t->run, "%s: a byte without meaning is not 0", what);
         } else {
             expect_code(t, what, got, RESULT_READ_ERROR);
             if (record.method[0] != '\0')
@@ -340,7 +349,7 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
 
 // GetFile from the archive file at `position`, as the directory says it ends.
 Expected expect_member(Tolvane *t, uint32_t position) {
-    Expected e = {RESULT_READ_ERROR, "", "", 0, 0, 0};
+    Expected e = {RESULT_READ_ERROR, "", "", 0, 0};
     if (position > LAST_POSITION) return e;
     if (!t->dir.ok) {
         e.code = RESULT_UNKNOWN_FORMAT;
@@ -351,11 +360,9 @@ Expected expect_member(Tolvane *t, uint32_t position) {
             e.code = RESULT_OK;
             e.name = entry.name;
             e.size = entry.size;
-            e.held = entry.size;
             if ((uint64_t)position + entry.size > t->input.size) {
                 e.code = RESULT_READ_ERROR;
                 e.cut = 1;
-                e.held = position < t->input.size ? (uint32_t)(t->input.size - position) : 0;
             }
             return e;
         }
@@ -365,17 +372,17 @@ Expected expect_member(Tolvane *t, uint32_t position) {
 // Calls GetFile and checks the code, the progress reports and the user
 // value; *due says whether the code was an accepted one. `write_may_fail`:
 // the platform may refuse the output path, so a failed write
-// (RESULT_INTERNAL_ERROR) is accepted in place of success, or in place of the
-// read error of a cut member (the output may be tried before the read).
+// (RESULT_INTERNAL_ERROR) is accepted in place of success.
 int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR len, char *dest,
                       uint32_t flag, int with_callback, size_t cancel_at, const Expected &want,
                       int write_may_fail, int *due) {
     Progress progress = {{}, cancel_at, (LONG_PTR)0x5A17 + (LONG_PTR)cancel_at, 0};
     int32_t primary = want.code;
+    // The reports are known: those of a member read whole, or none for a cut one.
     int reads = want.code == RESULT_OK || want.cut;
     std::vector<std::pair<int32_t, int32_t>> reports;
     if (reads && with_callback) {
-        reports = want.cut ? reports_until_short(want.size, want.held) : member_reports(want.size);
+        if (!want.cut) reports = member_reports(want.size);
         if (cancel_at < reports.size()) {
             reports.resize(cancel_at + 1);
             primary = RESULT_CANCELLED;
@@ -387,7 +394,7 @@ int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR le
     current_progress = nullptr;
     ++t->run->calls;
     int accepted = got == primary;
-    if (got == RESULT_INTERNAL_ERROR && (primary == RESULT_OK || want.cut) && write_may_fail)
+    if (got == RESULT_INTERNAL_ERROR && primary == RESULT_OK && write_may_fail)
         accepted = 1;
     // A refused name may be found before or after the member is read.
     if (got == RESULT_CANCELLED && want.code == RESULT_INTERNAL_ERROR && with_callback &&
@@ -411,7 +418,8 @@ void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t 
     snprintf(what, sizeof what, "GetFile(file at %u, to memory%s)", position,
              with_callback ? ", callback" : "");
     Expected want = expect_member(t, position);
-    if ((want.code == RESULT_OK || want.cut) && want.size > t->run->member_cap) return;
+    // A cut member is refused before its block: any size it claims is cheap.
+    if (want.code == RESULT_OK && want.size > t->run->member_cap) return;
     if (want.code == RESULT_OK) want.bytes = view_bytes(t->input, position, want.size);
     HLOCAL block = UNTOUCHED;
     int due = 0;
@@ -451,11 +459,13 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
     int may_fail = 0;
     int refused = 0;
     if (want.code == RESULT_OK || want.cut) {
-        if (want.size > t->run->member_cap) return;
+        // A cut member is refused before its block: any size it claims is cheap.
+        if (want.code == RESULT_OK && want.size > t->run->member_cap) return;
         refused = name_leaves_folder(want.name) ||
                   t->out.size() + 1 + want.name.size() > OUTPUT_PATH_MAX;
         if (refused) {
-            // A cut member fails on its read unless the name is refused first.
+            // A cut member fails before its name is looked at; no file is
+            // put in the place it names.
             if (want.cut) may_fail = 1;
             else want.code = RESULT_INTERNAL_ERROR;
         } else if (!name_is_plain(want.name)) {
@@ -469,7 +479,7 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
     int stale = plain && with_callback && (want.cut || cancel_at >= member_reports(want.size).size());
     std::string old;
     if (stale) {
-        old.assign(want.size + 13, '\xEE');
+        old.assign((want.cut ? 0 : want.size) + 13, '\xEE');  // a cut member writes nothing
         contract_write_file(path, (const uint8_t *)old.data(), old.size());
     }
     std::vector<char> dest(t->out.begin(), t->out.end());
@@ -507,7 +517,7 @@ void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
     if (size > t->run->member_cap) return;
     // The image is the member: it holds every byte, nothing is cut.
     Expected want = {size == 0 ? RESULT_MEMORY_ERROR : RESULT_OK, "noname",
-                     std::string((const char *)t->image, size), size, 0, size};
+                     std::string((const char *)t->image, size), size, 0};
     HLOCAL block = UNTOUCHED;
     int due = 0;
     int32_t got = call_get_file(t, what, (const char *)t->image, (LONG_PTR)size,
@@ -528,6 +538,34 @@ void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
         extract_to_folder(t, (const char *)t->image, (LONG_PTR)size, SOURCE_MEMORY | DEST_FILE,
                           want, 0, 0);
     }
+}
+
+// A host's null pointers: no record, or a memory image at address 0 that
+// claims bytes. Refused before anything is read, the host's variables and
+// record as they were.
+void refuse_null_pointers(Tolvane *t) {
+    const char *what = "null pointers";
+    LONG_PTR claimed = (LONG_PTR)t->input.size + 1;
+    int32_t got = t->p->get_file_info((const char *)t->image, (LONG_PTR)t->input.size, "m0",
+                                      SOURCE_MEMORY, nullptr);
+    expect_code(t, "GetFileInfo(no record)", got, RESULT_INTERNAL_ERROR);
+    HLOCAL info = UNTOUCHED;
+    got = t->p->get_archive_info(nullptr, claimed, SOURCE_MEMORY, &info);
+    expect_code(t, "GetArchiveInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
+    if (info != nullptr) contract_fail(t->run, "GetArchiveInfo(image at 0): host's variable not null");
+    FileInfoRecord record, before;
+    memset(&record, 0xA5, sizeof record);
+    before = record;
+    got = t->p->get_file_info(nullptr, claimed, "m0", SOURCE_MEMORY, &record);
+    expect_code(t, "GetFileInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
+    if (memcmp(&record, &before, sizeof record) != 0)
+        contract_fail(t->run, "GetFileInfo(image at 0): wrote the host's record");
+    HLOCAL block = UNTOUCHED;
+    got = t->p->get_file(nullptr, claimed, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
+    expect_code(t, "GetFile(image at 0)", got, RESULT_INTERNAL_ERROR);
+    if (block != UNTOUCHED) contract_fail(t->run, "GetFile(image at 0): changed the host's variable");
+    t->run->calls += 4;
+    blocks_back(t, what);
 }
 
 void refuse_destination_kind(Tolvane *t) {
@@ -624,6 +662,8 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
     extract_from_memory(&t, 0, 0);
     extract_from_memory(&t, 1, choice(t.input, 10) % 40);
     refuse_destination_kind(&t);
+    // Now and then, as the input's byte says.
+    if (choice(t.input, 11) % 4 == 0) refuse_null_pointers(&t);
 
     free(image);
     remove(t.archive.c_str());

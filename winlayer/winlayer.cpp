@@ -339,7 +339,11 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T size) {
         return nullptr;
     }
     NativeBlock *b = (NativeBlock *)malloc(sizeof(NativeBlock));
-    unsigned char *data = size ? (unsigned char *)malloc(size) : nullptr;
+    // Cleared by calloc, which takes fresh zeroed pages for a large block
+    // rather than writing every byte, as Windows does.
+    unsigned char *data = !size ? nullptr
+                          : flags & LMEM_ZEROINIT ? (unsigned char *)calloc(size, 1)
+                                                  : (unsigned char *)malloc(size);
     if (!b || (size && !data)) {
         free(b);
         free(data);
@@ -350,7 +354,6 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T size) {
     b->locks = 0;
     b->size = size;
     b->data = data;
-    if (flags & LMEM_ZEROINIT) memset(b->data, 0, size);
     ++winlayer_thread.live_blocks;
     return b;
 }

@@ -23,7 +23,7 @@ std::string counting_file(size_t n) {
 TEST(SourceMemory, ShortImageReadsZerosAndStopsAtTheEnd) {
     Bytes image = counting(5);
     SourceStream s;
-    ASSERT_EQ(source_open(&s, host_name_narrow((const char *)image.data()), 5, SOURCE_MEMORY), 1);
+    ASSERT_EQ(source_open(&s, host_input_narrow((const char *)image.data()), 5, SOURCE_MEMORY), 1);
     EXPECT_EQ(s.file, INVALID_HANDLE_VALUE);
     uint8_t buf[8];
     memset(buf, 0xEE, sizeof buf);
@@ -39,7 +39,7 @@ TEST(SourceMemory, ShortImageReadsZerosAndStopsAtTheEnd) {
 TEST(SourceMemory, SeekToExactlyTheEndFails) {
     Bytes image = counting(10);
     SourceStream s;
-    source_open(&s, host_name_narrow((const char *)image.data()), 10, SOURCE_MEMORY);
+    source_open(&s, host_input_narrow((const char *)image.data()), 10, SOURCE_MEMORY);
     EXPECT_EQ(source_seek(&s, 9), 1);
     uint8_t b = 0;
     source_read(&s, &b, 1);
@@ -48,7 +48,7 @@ TEST(SourceMemory, SeekToExactlyTheEndFails) {
     EXPECT_EQ(s.code, RESULT_MEMORY_ERROR);
     EXPECT_EQ(s.os_error, 0u);
     SourceStream t;
-    source_open(&t, host_name_narrow((const char *)image.data()), 10, SOURCE_MEMORY);
+    source_open(&t, host_input_narrow((const char *)image.data()), 10, SOURCE_MEMORY);
     EXPECT_EQ(source_seek_absolute(&t, 0xFFFFFFFF), 0);
     EXPECT_EQ(t.code, RESULT_MEMORY_ERROR);
 }
@@ -57,7 +57,7 @@ TEST(SourceMemory, ZeroLengthImage) {
     uint8_t image[1] = {7};
     for (LONG_PTR length : {(LONG_PTR)0, (LONG_PTR)-1}) {
         SourceStream s;
-        ASSERT_EQ(source_open(&s, host_name_narrow((const char *)image), length, SOURCE_MEMORY), 1);
+        ASSERT_EQ(source_open(&s, host_input_narrow((const char *)image), length, SOURCE_MEMORY), 1);
         uint8_t buf[4] = {1, 1, 1, 1};
         EXPECT_EQ(source_read(&s, buf, 4), 1);
         EXPECT_EQ(memcmp(buf, "\0\0\0\0", 4), 0);
@@ -69,7 +69,7 @@ TEST(SourceMemory, ZeroLengthImage) {
 TEST(SourceFile, OpensAtTheOffsetAndSeeksFromIt) {
     std::string path = counting_file(100);
     SourceStream s;
-    ASSERT_EQ(source_open(&s, host_name_narrow(path.c_str()), 10, SOURCE_FILE), 1);
+    ASSERT_EQ(source_open(&s, host_input_narrow(path.c_str()), 10, SOURCE_FILE), 1);
     EXPECT_EQ(s.origin, 10u);
     EXPECT_EQ(s.borrowed, 0);
     uint8_t b[2];
@@ -89,7 +89,7 @@ TEST(SourceFile, OpensAtTheOffsetAndSeeksFromIt) {
 TEST(SourceFile, MissingFileIsAReadErrorWithTheSystemsNumber) {
     SourceStream s;
     std::string path = test_path(test_scratch_dir(), "missing.fpk");
-    EXPECT_EQ(source_open(&s, host_name_narrow(path.c_str()), 0, SOURCE_FILE), 0);
+    EXPECT_EQ(source_open(&s, host_input_narrow(path.c_str()), 0, SOURCE_FILE), 0);
     EXPECT_EQ(s.code, RESULT_READ_ERROR);
     EXPECT_EQ(s.os_error, (uint32_t)ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(source_close(&s), 1);
@@ -99,19 +99,20 @@ TEST(SourceFile, MissingFileIsAReadErrorWithTheSystemsNumber) {
 TEST(SourceFile, OffsetPastTheEndReadsZeros) {
     std::string path = counting_file(10);
     SourceStream s;
-    ASSERT_EQ(source_open(&s, host_name_narrow(path.c_str()), 1000, SOURCE_FILE), 1);
+    ASSERT_EQ(source_open(&s, host_input_narrow(path.c_str()), 1000, SOURCE_FILE), 1);
     uint8_t buf[6] = {9, 9, 9, 9, 9, 9};
     EXPECT_EQ(source_read(&s, buf, 6), 1);
     EXPECT_EQ(memcmp(buf, "\0\0\0\0\0\0", 6), 0);
     source_close(&s);
-    ASSERT_EQ(source_open(&s, host_name_narrow(path.c_str()), 8, SOURCE_FILE), 1);
+    ASSERT_EQ(source_open(&s, host_input_narrow(path.c_str()), 8, SOURCE_FILE), 1);
     EXPECT_EQ(source_read(&s, buf, 6), 1);
     const uint8_t tail[6] = {9, 10, 0, 0, 0, 0};
     EXPECT_EQ(memcmp(buf, tail, 6), 0);
     source_close(&s);
 }
 
-// source_read_exact fails where the input ends, from a file and from an image.
+// source_read_exact fails where the input ends, from a file and from an
+// image, and source_holds, asked first, says so without reading.
 TEST(SourceFile, ExactReadFailsWhereTheInputEnds) {
     std::string path = counting_file(10);
     Bytes image = counting(10);
@@ -121,10 +122,18 @@ TEST(SourceFile, ExactReadFailsWhereTheInputEnds) {
     } rows[] = {{4, 6, 1}, {0, 11, 0}, {9, 2, 0}, {10, 1, 0}};
     for (const Row &r : rows) {
         SourceStream f, m;
-        ASSERT_EQ(source_open(&f, host_name_narrow(path.c_str()), r.at, SOURCE_FILE), 1);
-        ASSERT_EQ(source_open(&m, host_name_narrow((const char *)image.data() + r.at), 10 - r.at, SOURCE_MEMORY), 1);
+        ASSERT_EQ(source_open(&f, host_input_narrow(path.c_str()), r.at, SOURCE_FILE), 1);
+        ASSERT_EQ(source_open(&m, host_input_narrow((const char *)image.data() + r.at), 10 - r.at, SOURCE_MEMORY), 1);
         for (SourceStream *s : {&f, &m}) {
             uint8_t buf[16];
+            EXPECT_EQ(source_holds(s, 1, r.n - 1), r.whole) << r.at << " " << r.n;
+            EXPECT_EQ(s->code, r.whole ? RESULT_OK : RESULT_READ_ERROR);
+            s->code = RESULT_OK;
+            s->os_error = 0;
+            // The file was measured at its end; back to where it was opened.
+            if (s == &f) {
+                ASSERT_EQ(source_seek(s, 0), 1);
+            }
             EXPECT_EQ(source_read_exact(s, buf, r.n), r.whole) << r.at << " " << r.n;
             EXPECT_EQ(s->os_error, r.whole ? 0u : (uint32_t)ERROR_HANDLE_EOF);
             EXPECT_EQ(s->code, r.whole ? RESULT_OK : RESULT_READ_ERROR);
@@ -137,18 +146,18 @@ TEST(SourceFile, OffsetsFrom2GiBUpFail) {
     std::string path = counting_file(10);
     for (LONG_PTR offset : {(LONG_PTR)(int32_t)0x80000000u, (LONG_PTR)-1, (LONG_PTR)(int32_t)0xFFFFFFF0u}) {
         SourceStream s;
-        EXPECT_EQ(source_open(&s, host_name_narrow(path.c_str()), offset, SOURCE_FILE), 0) << offset;
+        EXPECT_EQ(source_open(&s, host_input_narrow(path.c_str()), offset, SOURCE_FILE), 0) << offset;
         EXPECT_EQ(s.code, RESULT_READ_ERROR);
         EXPECT_EQ(s.file, INVALID_HANDLE_VALUE);
     }
 #if UINTPTR_MAX > 0xFFFFFFFFu
     SourceStream s;
-    EXPECT_EQ(source_open(&s, host_name_narrow(path.c_str()), (LONG_PTR)0x80000000u, SOURCE_FILE), 0);
+    EXPECT_EQ(source_open(&s, host_input_narrow(path.c_str()), (LONG_PTR)0x80000000u, SOURCE_FILE), 0);
     EXPECT_EQ(s.code, RESULT_READ_ERROR);
 #endif
     // A seek from the origin that reaches 2 GiB fails the same way.
     SourceStream s2;
-    ASSERT_EQ(source_open(&s2, host_name_narrow(path.c_str()), 0x7FFFFFF0, SOURCE_FILE), 1);
+    ASSERT_EQ(source_open(&s2, host_input_narrow(path.c_str()), 0x7FFFFFF0, SOURCE_FILE), 1);
     EXPECT_EQ(source_seek(&s2, 0x10), 0);
     EXPECT_EQ(s2.code, RESULT_READ_ERROR);
     source_close(&s2);
@@ -192,7 +201,7 @@ TEST(Blocks, ZeroSizeCannotBeLockedAndHugeCannotBeHad) {
     int64_t live = test_live_blocks();
     for (const Row &r : rows) {
         SourceStream s;
-        source_open(&s, host_name_narrow(""), 0, SOURCE_MEMORY);
+        source_open(&s, host_input_narrow(""), 0, SOURCE_MEMORY);
         HLOCAL h = (HLOCAL)(uintptr_t)0x1230;
         void *p = (void *)(uintptr_t)0x4560;
         EXPECT_EQ(block_alloc(&s, &h, &p, r.size), 0) << r.size;
@@ -207,7 +216,7 @@ TEST(Blocks, ZeroSizeCannotBeLockedAndHugeCannotBeHad) {
 TEST(Blocks, AllocReleaseAndHandOver) {
     int64_t live = test_live_blocks();
     SourceStream s;
-    source_open(&s, host_name_narrow(""), 0, SOURCE_MEMORY);
+    source_open(&s, host_input_narrow(""), 0, SOURCE_MEMORY);
     HLOCAL h = nullptr;
     void *p = nullptr;
     ASSERT_EQ(block_alloc(&s, &h, &p, 100), 1);

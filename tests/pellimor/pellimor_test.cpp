@@ -94,26 +94,9 @@ Bytes sample_bitmap(const Bmp16Knobs &knobs = Bmp16Knobs(), Masks masks = MASKS_
 
 // --- identification -------------------------------------------------------
 
-struct InfoCase {
-    int32_t infono;
-    int32_t buflen;
-    int32_t expected_length;
-    const char *expected;  // null: buf must be left untouched
-};
-
 class PluginInfoTable : public testing::TestWithParam<InfoCase> {};
 
-TEST_P(PluginInfoTable, CopiesTheEntry) {
-    const InfoCase &c = GetParam();
-    char buf[300];
-    memset(buf, '#', sizeof buf);
-    EXPECT_EQ(pellimor().get_plugin_info(c.infono, buf, c.buflen), c.expected_length);
-    if (c.expected) {
-        EXPECT_STREQ(buf, c.expected);
-    } else {
-        EXPECT_EQ(buf[0], '#');
-    }
-}
+TEST_P(PluginInfoTable, CopiesTheEntry) { test_plugin_info_case(pellimor(), GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PluginInfoTable,
@@ -125,14 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
                     InfoCase{0, -7, 0, nullptr}));
 
 TEST(PluginInfo, DescriptionCarriesTheMakersNotice) {
-    char buf[300];
-    int32_t n = pellimor().get_plugin_info(1, buf, sizeof buf);
-    const std::string version = "HiColor(64k Color) BMP to DIB filter ver0.01  ";
-    ASSERT_GT(n, (int32_t)version.size());
-    EXPECT_EQ(std::string(buf).substr(0, version.size()), version);
-    EXPECT_NE(buf[version.size()], ' ');
-    // strncpy semantics: the rest of the buffer is NUL up to buflen - 1.
-    for (int32_t i = n; i < (int32_t)sizeof buf; ++i) ASSERT_EQ(buf[i], '\0');
+    test_description_has_notice(pellimor(), "HiColor(64k Color) BMP to DIB filter ver0.01  ");
 }
 
 TEST(PluginInfo, PreviewIsNotOffered) {
@@ -240,6 +216,15 @@ TEST(PictureInfo, SourcesThatFail) {
               RESULT_UNKNOWN_FORMAT);
     Bytes none;
     EXPECT_EQ(picture_info(none, &record), RESULT_UNKNOWN_FORMAT);
+    // A host's mistakes: no record, or an image at address 0 that claims
+    // bytes. Of no bytes it is an empty image, as ever.
+    EXPECT_EQ(pellimor().get_picture_info(path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
+    memset(&record, 0xAB, sizeof record);
+    const PictureInfoRecord before = record;
+    EXPECT_EQ(pellimor().get_picture_info(nullptr, 66, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(pellimor().get_picture_info(nullptr, -1, SOURCE_MEMORY, &record), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(memcmp(&record, &before, sizeof record), 0) << "record written on failure";
+    EXPECT_EQ(pellimor().get_picture_info(nullptr, 0, SOURCE_MEMORY, &record), RESULT_UNKNOWN_FORMAT);
 }
 
 // A source that ends after the low byte of biCompression passes both checks;
@@ -544,6 +529,26 @@ TEST(Failures, SourcesThatCannotBeRead) {
     // Any kind other than memory names a file.
     EXPECT_EQ(get_picture(path.c_str(), 0, 6).code, RESULT_OK);
     EXPECT_EQ(get_picture(path.c_str(), 0, 1 | 0xF0).code, RESULT_UNKNOWN_FORMAT);
+    // A host's mistakes, refused before anything is opened: an image at
+    // address 0 that claims bytes (of none it is empty, as ever), or a
+    // variable missing, the other then null.
+    EXPECT_EQ(get_picture(nullptr, 66, SOURCE_MEMORY).code, RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(get_picture(nullptr, -1, SOURCE_MEMORY).code, RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(get_picture(nullptr, 0, SOURCE_MEMORY).code, RESULT_UNKNOWN_FORMAT);
+#ifndef _WIN32
+    winlayer_reset_calls();
+#endif
+    HLOCAL info = (HLOCAL)(uintptr_t)0x5EED0, bits = (HLOCAL)(uintptr_t)0x5EED4;
+    EXPECT_EQ(pellimor().get_picture(path.c_str(), 0, SOURCE_FILE, nullptr, &bits, nullptr, 0),
+              RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(pellimor().get_picture(path.c_str(), 0, SOURCE_FILE, &info, nullptr, nullptr, 0),
+              RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(info, nullptr);
+    EXPECT_EQ(bits, nullptr);
+#ifndef _WIN32
+    EXPECT_EQ(winlayer_call_count(WINLAYER_CREATE_FILE), 0u);
+    EXPECT_EQ(winlayer_call_count(WINLAYER_LOCAL_ALLOC), 0u);
+#endif
 }
 
 // A bitmap whose folder and name no 8-bit code page holds: the wide exports

@@ -166,3 +166,29 @@ Bytes test_take_block(HLOCAL block) {
     EXPECT_EQ(LocalFree(block), nullptr) << "LocalFree of a handed-over block failed";
     return bytes;
 }
+
+void test_plugin_info_case(const LoadedPlugin &plugin, const InfoCase &c) {
+    char buf[300];
+    memset(buf, 'X', sizeof buf);
+    ASSERT_LE(c.buflen, (int32_t)sizeof buf);
+    EXPECT_EQ(plugin.get_plugin_info(c.infono, buf, c.buflen), c.length);
+    if (!c.expected) {
+        for (char ch : buf) ASSERT_EQ(ch, 'X') << "buf was written";
+        return;
+    }
+    EXPECT_STREQ(buf, c.expected);
+    for (int32_t i = (int32_t)strlen(c.expected); i < c.buflen; ++i) EXPECT_EQ(buf[i], 0) << i;
+    for (size_t i = (size_t)c.buflen; i < sizeof buf; ++i) ASSERT_EQ(buf[i], 'X') << i;
+}
+
+void test_description_has_notice(const LoadedPlugin &plugin, const char *version) {
+    char buf[300];
+    memset(buf, 'X', sizeof buf);
+    int32_t n = plugin.get_plugin_info(1, buf, sizeof buf);
+    size_t v = strlen(version);
+    ASSERT_GT(n, (int32_t)v);
+    EXPECT_EQ(std::string(buf, v), version);
+    EXPECT_NE(buf[v], ' ') << "two blanks, then the notice";
+    // strncpy semantics: the rest of the buffer is NUL up to buflen - 1.
+    for (int32_t i = n; i < (int32_t)sizeof buf; ++i) ASSERT_EQ(buf[i], '\0') << i;
+}

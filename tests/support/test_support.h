@@ -59,3 +59,19 @@ int64_t test_live_blocks();
 // Copies the contents of a hand-over block and frees it with LocalFree, as a
 // host does; fails the current test when the block is locked or LocalFree fails.
 Bytes test_take_block(HLOCAL block);
+
+// One row of a plug-in's GetPluginInfo table: GetPluginInfo(infono, buf,
+// buflen) returns `length`; with `expected`, buf then holds it followed by
+// NUL bytes up to buflen - 1 and nothing is written past buflen; without, buf
+// is left untouched.
+struct InfoCase {
+    int32_t infono;
+    int32_t buflen;
+    int32_t length;
+    const char *expected;
+};
+void test_plugin_info_case(const LoadedPlugin &plugin, const InfoCase &c);
+
+// Entry 1 begins with `version` (ending in its two blanks), then the maker's
+// notice, and the rest of the buffer is NUL.
+void test_description_has_notice(const LoadedPlugin &plugin, const char *version);

@@ -14,7 +14,7 @@ namespace {
 
 SourceStream memory_stream(const Bytes &image) {
     SourceStream s;
-    source_open(&s, host_name_narrow((const char *)image.data()), (LONG_PTR)image.size(), SOURCE_MEMORY);
+    source_open(&s, host_input_narrow((const char *)image.data()), (LONG_PTR)image.size(), SOURCE_MEMORY);
     return s;
 }
 
@@ -145,14 +145,14 @@ TEST(FpkOutput, NamesThatLeaveTheFolder) {
 // counts one unit each, as an 8-bit folder of ASCII counts one byte each.
 std::u16string output_path(int wide, const std::u16string &dest, const char *name, int *fits) {
     std::string narrow(dest.begin(), dest.end());
-    HostName d = wide ? host_name_wide(dest.c_str()) : host_name_narrow(narrow.c_str());
+    HostInput d = wide ? host_input_wide(dest.c_str()) : host_input_narrow(narrow.c_str());
     FpkOutputPath path;
     memset(&path, 'X', sizeof path);
-    HostName out;
+    HostInput out;
     *fits = fpk_output_path(d, name, &path, &out);
     EXPECT_EQ(out.wide, wide);
     std::u16string units;
-    for (uint32_t i = 0; *fits && host_name_unit(out, i); ++i) units.push_back((char16_t)host_name_unit(out, i));
+    for (uint32_t i = 0; *fits && host_input_unit(out, i); ++i) units.push_back((char16_t)host_input_unit(out, i));
     return units;
 }
 
@@ -179,6 +179,40 @@ TEST(FpkOutput, PathLimitInEitherWidth) {
         output_path(wide, std::u16string(259, letter), "", &fits);
         EXPECT_EQ(fits, 0);
     }
+}
+
+// Every failed write keeps the system's error number with the code.
+TEST(FpkOutput, FailedWritesKeepTheSystemsError) {
+    std::string dir = test_scratch_dir();
+    const uint8_t data[64] = {1, 2, 3};
+    struct Row {
+        const char *folder, *name;
+        WinlayerCall call;  // made to fail (or, for WriteFile, to write short)
+        WinlayerFault fault;
+        uint32_t error;
+    } rows[] = {
+        {"missing", "m", WINLAYER_CALL_KINDS, WINLAYER_FAULT_FAIL, ERROR_PATH_NOT_FOUND},
+        {"", "m", WINLAYER_CREATE_FILE, WINLAYER_FAULT_FAIL, ERROR_ACCESS_DENIED},
+        {"", "m", WINLAYER_WRITE_FILE, WINLAYER_FAULT_FAIL, ERROR_DISK_FULL},
+        {"", "m", WINLAYER_WRITE_FILE, WINLAYER_FAULT_SHORT, ERROR_DISK_FULL},
+        {"", "m", WINLAYER_SET_END_OF_FILE, WINLAYER_FAULT_FAIL, ERROR_ACCESS_DENIED},
+        {"", "..\\m", WINLAYER_CALL_KINDS, WINLAYER_FAULT_FAIL, ERROR_INVALID_NAME},
+        {"", "NUL", WINLAYER_CALL_KINDS, WINLAYER_FAULT_FAIL, ERROR_INVALID_NAME},
+    };
+    for (const Row &r : rows) {
+        std::string folder = *r.folder ? test_path(dir, r.folder) : dir;
+        SourceStream s = memory_stream(Bytes());
+        winlayer_reset_calls();
+        if (r.call != WINLAYER_CALL_KINDS) winlayer_inject(r.call, 1, r.fault);
+        EXPECT_EQ(fpk_write_member(&s, host_input_narrow(folder.c_str()), r.name, data, sizeof data), 0) << r.name;
+        EXPECT_EQ(s.code, RESULT_INTERNAL_ERROR) << r.name;
+        EXPECT_EQ(s.os_error, r.error) << r.name << " " << r.call;
+    }
+    winlayer_reset_calls();
+    SourceStream s = memory_stream(Bytes());
+    std::string far(300, 'd');
+    EXPECT_EQ(fpk_write_member(&s, host_input_narrow(far.c_str()), "m", data, sizeof data), 0);
+    EXPECT_EQ(s.os_error, (uint32_t)ERROR_FILENAME_EXCED_RANGE);
 }
 
 }  // namespace

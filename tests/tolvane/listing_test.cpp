@@ -47,17 +47,33 @@ struct RecordLayout {
     size_t size, position, packed, length, timestamp, path, name, crc;
 };
 
+#if UINTPTR_MAX == 0xFFFFFFFFu
+const RecordLayout NARROW = {428, 8, 12, 16, 20, 24, 224, 424}, WIDE = {828, 8, 12, 16, 20, 24, 424, 824};
+#else
+const RecordLayout NARROW = {448, 8, 16, 24, 32, 40, 240, 440}, WIDE = {848, 8, 16, 24, 32, 40, 440, 840};
+#endif
+
+// A member's whole record: " ", the position, both sizes and the name in
+// their places, and 0 in every other byte, the name's unused units, the rest
+// of method and path and the 64-bit form's padding included.
+Bytes whole_record(const RecordLayout &at, int wide, uint64_t position, uint64_t size, const std::string &name) {
+    Bytes r(at.size, 0);
+    r[0] = ' ';
+    for (size_t k = 0; k < at.packed - at.position; ++k) {
+        r[at.position + k] = (uint8_t)(position >> 8 * k);
+        r[at.packed + k] = (uint8_t)(size >> 8 * k);
+        r[at.length + k] = (uint8_t)(size >> 8 * k);
+    }
+    for (size_t i = 0; i < name.size(); ++i) r[at.name + i * (wide ? 2 : 1)] = (uint8_t)name[i];
+    return r;
+}
+
 TEST_F(TolvaneTest, RecordLayoutInTheHandedOverBlock) {
     Bytes image = make_fpk({{"a", Bytes(3, 0)}, {"bcd", Bytes(1, 0)}});
     fpk_set_size(image, 1, 0x01020304);
     Listing l = list_memory(image);
     ASSERT_EQ(l.code, RESULT_OK);
-#if UINTPTR_MAX == 0xFFFFFFFFu
-    const RecordLayout narrow = {428, 8, 12, 16, 20, 24, 224, 424}, wide = {828, 8, 12, 16, 20, 24, 424, 824};
-#else
-    const RecordLayout narrow = {448, 8, 16, 24, 32, 40, 240, 440}, wide = {848, 8, 16, 24, 32, 40, 440, 840};
-#endif
-    const RecordLayout &at = test_wide() ? wide : narrow;
+    const RecordLayout &at = test_wide() ? WIDE : NARROW;
     ASSERT_EQ(plugin_list_record_size(test_wide()), at.size);
     const uint8_t *r1 = &l.raw[at.size];
     EXPECT_EQ(memcmp(r1, " ", 2), 0);
@@ -77,6 +93,12 @@ TEST_F(TolvaneTest, RecordLayoutInTheHandedOverBlock) {
     }
     EXPECT_EQ(memcmp(r1 + at.crc, zero, 4), 0);
     EXPECT_EQ(l.raw[2 * at.size], 0) << "terminator";
+    // No byte of the list is left as the heap held it: every one without
+    // meaning is 0, the whole terminator too.
+    ASSERT_EQ(l.raw.size(), 3 * at.size);
+    EXPECT_EQ(Bytes(l.raw.begin(), l.raw.begin() + at.size), whole_record(at, test_wide(), 52, 3, "a"));
+    EXPECT_EQ(Bytes(r1, r1 + at.size), whole_record(at, test_wide(), 55, 0x01020304, "bcd"));
+    EXPECT_EQ(Bytes(r1 + at.size, r1 + 2 * at.size), Bytes(at.size, 0)) << "terminator";
 }
 
 TEST_F(TolvaneTest, ArchiveAtAnOffsetOfItsFile) {
@@ -96,10 +118,17 @@ TEST_F(TolvaneTest, ArchiveAtAnOffsetOfItsFile) {
     EXPECT_NE(get_to_memory(path.c_str(), (LONG_PTR)l.records[0].position, SOURCE_FILE, &member), RESULT_OK);
 }
 
+FileInfoRecord blank_record() {
+    FileInfoRecord r;
+    memset(&r, 0xCC, sizeof r);
+    return r;
+}
+
 struct SourceFailure {
     const char *label;
     LONG_PTR len;
     int32_t code;
+    uint32_t flag = SOURCE_FILE;  // SOURCE_MEMORY: an image at address 0 of `len` bytes
 };
 
 TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableNull) {
@@ -111,11 +140,22 @@ TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableNull) {
         {"offset 2^31 - 1, past the end", 0x7FFFFFFF, RESULT_UNKNOWN_FORMAT},
         {"offset past the end", 100000, RESULT_UNKNOWN_FORMAT},
         {"offset inside", 1, RESULT_UNKNOWN_FORMAT},
+        // A host's mistake, refused before anything is read; no bytes at
+        // address 0 are an empty image, as ever.
+        {"image at 0 of 1 byte", 1, RESULT_INTERNAL_ERROR, SOURCE_MEMORY},
+        {"image at 0 of 100000 bytes", 100000, RESULT_INTERNAL_ERROR, SOURCE_MEMORY},
+        {"image at 0 of -1 bytes", -1, RESULT_INTERNAL_ERROR, SOURCE_MEMORY},
+        {"image at 0 of 0 bytes", 0, RESULT_UNKNOWN_FORMAT, SOURCE_MEMORY},
     };
     for (const SourceFailure &row : rows) {
+        const char *src = row.flag == SOURCE_MEMORY ? nullptr : path.c_str();
         HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
-        EXPECT_EQ(tolvane().get_archive_info(path.c_str(), row.len, SOURCE_FILE, &info), row.code) << row.label;
+        EXPECT_EQ(tolvane().get_archive_info(src, row.len, row.flag, &info), row.code) << row.label;
         EXPECT_EQ(info, nullptr) << row.label;
+        // GetFileInfo fails alike, before its record is touched.
+        FileInfoRecord r = blank_record(), before = r;
+        EXPECT_EQ(tolvane().get_file_info(src, row.len, "m0", row.flag, &r), row.code) << row.label;
+        EXPECT_EQ(memcmp(&r, &before, sizeof r), 0) << row.label;
     }
     HLOCAL info = (HLOCAL)(uintptr_t)0x5A5A0;
     EXPECT_EQ(tolvane().get_archive_info(test_path(dir, "missing.fpk").c_str(), 0, SOURCE_FILE, &info),
@@ -130,8 +170,15 @@ TEST_F(TolvaneTest, SourceFailuresLeaveTheHostVariableNull) {
         EXPECT_EQ(tolvane().get_file_info(name, 0, "m0", SOURCE_FILE, &r), RESULT_READ_ERROR);
         EXPECT_EQ(tolvane().get_file_info(path.c_str(), 0, name, SOURCE_FILE, &r), RESULT_READ_ERROR);
     }
-    // No variable to receive the list: refused, nothing read.
+    // No variable to receive the list, no record to fill: refused, nothing opened.
+#ifndef _WIN32
+    winlayer_reset_calls();
+#endif
     EXPECT_EQ(tolvane().get_archive_info(path.c_str(), 0, SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
+    EXPECT_EQ(tolvane().get_file_info(path.c_str(), 0, "m0", SOURCE_FILE, nullptr), RESULT_INTERNAL_ERROR);
+#ifndef _WIN32
+    EXPECT_EQ(winlayer_call_count(WINLAYER_CREATE_FILE), 0u);
+#endif
     // Source kinds other than memory name a file.
     EXPECT_EQ(list_archive(path.c_str(), 0, 6).code, RESULT_OK);
     EXPECT_EQ(list_archive(path.c_str(), 0, 0x80 | 0x100).code, RESULT_OK);
@@ -147,12 +194,6 @@ TEST_F(TolvaneTest, MemorySourceReadsZerosPastItsLength) {
     EXPECT_EQ(list_memory(Bytes()).code, RESULT_UNKNOWN_FORMAT);
     // A negative length is an empty image.
     EXPECT_EQ(list_archive((const char *)image.data(), -5, SOURCE_MEMORY).code, RESULT_UNKNOWN_FORMAT);
-}
-
-FileInfoRecord blank_record() {
-    FileInfoRecord r;
-    memset(&r, 0xCC, sizeof r);
-    return r;
 }
 
 struct FindCase {
@@ -186,6 +227,9 @@ TEST_P(FileInfoTest, FindsTheFirstMatch) {
             continue;
         }
         const FpkListed &e = ref[(size_t)c.index];
+        // The whole record, its bytes without meaning cleared as in a list.
+        EXPECT_EQ(Bytes((const uint8_t *)&r, (const uint8_t *)&r + sizeof r),
+                  whole_record(NARROW, 0, e.offset, e.size, e.name));
         EXPECT_STREQ(r.method, " ");
         EXPECT_EQ(r.position, e.offset);
         EXPECT_EQ(r.size, e.size);

@@ -13,31 +13,9 @@
 
 namespace {
 
-const char DESCRIPTION[] = "Tolvane - FPK extract library ver0.01  ";
-
-struct InfoCase {
-    int32_t infono;
-    int32_t buflen;
-    int32_t length;        // expected return
-    const char *expected;  // expected string in buf, null: buf untouched
-};
-
 class InfoTest : public testing::TestWithParam<InfoCase> {};
 
-TEST_P(InfoTest, CopiesTheEntry) {
-    const InfoCase &c = GetParam();
-    char buf[128];
-    memset(buf, 'X', sizeof buf);
-    EXPECT_EQ(tolvane().get_plugin_info(c.infono, buf, c.buflen), c.length);
-    if (!c.expected) {
-        for (char ch : buf) ASSERT_EQ(ch, 'X') << "buf was written";
-        return;
-    }
-    EXPECT_STREQ(buf, c.expected);
-    // NUL up to buflen - 1, nothing written beyond.
-    for (int32_t i = (int32_t)strlen(c.expected); i < c.buflen; ++i) EXPECT_EQ(buf[i], 0) << i;
-    for (size_t i = (size_t)c.buflen; i < sizeof buf; ++i) ASSERT_EQ(buf[i], 'X') << i;
-}
+TEST_P(InfoTest, CopiesTheEntry) { test_plugin_info_case(tolvane(), GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(
     Tolvane, InfoTest,
@@ -51,11 +29,7 @@ INSTANTIATE_TEST_SUITE_P(
                     InfoCase{0, -1, 0, nullptr}, InfoCase{1, INT32_MIN, 0, nullptr}));
 
 TEST(Info, DescriptionEndsWithAMakersNotice) {
-    char buf[256];
-    int32_t n = tolvane().get_plugin_info(1, buf, sizeof buf);
-    ASSERT_GT(n, (int32_t)strlen(DESCRIPTION));
-    EXPECT_EQ(std::string(buf, strlen(DESCRIPTION)), DESCRIPTION);
-    EXPECT_NE(buf[strlen(DESCRIPTION)], ' ') << "two blanks, then the notice";
+    test_description_has_notice(tolvane(), "Tolvane - FPK extract library ver0.01  ");
 }
 
 // One row of the directory check: an image, what IsSupported says of its

@@ -289,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, UnreachableOffset, ::testing::ValuesIn(UNREACHABL
                              return "row" + std::to_string(info.index);
                          });
 
-// A memory image described as longer than 4 GiB is read as what it is; a
+// A memory image described as longer than 4 GiB is read as what it is (and
+// refused at address 0); a
 // length cut to 32 bits would leave too few bytes for the headers.
 const LenRow LONG_IMAGES[] = {
     {"2^32", FOUR_GIB},
@@ -332,6 +333,26 @@ TEST_F(PointerWidth, ImageLengthAbove4GiBIsNotCut) {
                   RESULT_OK);
         EXPECT_EQ(test_take_block(pinfo), header);
         EXPECT_EQ(test_take_block(pbits), pixels);
+
+        // At address 0 such a length is a host's mistake, refused, and not
+        // taken for the empty image a length cut to 32 bits would be.
+        info = (HLOCAL)&info;
+        EXPECT_EQ(tolvane.get_archive_info(nullptr, len, SOURCE_MEMORY, &info), RESULT_INTERNAL_ERROR);
+        EXPECT_EQ(info, nullptr);
+        EXPECT_EQ(tolvane.get_file_info(nullptr, len, "first.txt", SOURCE_MEMORY, (FileInfoRecord *)record),
+                  RESULT_INTERNAL_ERROR);
+        HLOCAL member = (HLOCAL)&member;
+        EXPECT_EQ(tolvane.get_file(nullptr, len, (char *)&member, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0),
+                  RESULT_INTERNAL_ERROR);
+        EXPECT_EQ(member, (HLOCAL)&member);
+        EXPECT_EQ(pellimor.get_picture_info(nullptr, len, SOURCE_MEMORY, (PictureInfoRecord *)picture),
+                  RESULT_INTERNAL_ERROR);
+        pinfo = (HLOCAL)&pinfo;
+        pbits = (HLOCAL)&pbits;
+        EXPECT_EQ(pellimor.get_picture(nullptr, len, SOURCE_MEMORY, &pinfo, &pbits, nullptr, 0),
+                  RESULT_INTERNAL_ERROR);
+        EXPECT_EQ(pinfo, nullptr);
+        EXPECT_EQ(pbits, nullptr);
     }
 }
 

@@ -110,7 +110,10 @@ compare() {
     echo "winarm64: $(wc -l <"$WORK/list.txt") inputs"
 
     cd "$WORK"
-    arm64_wineserver -p 5
+    # A server left by a run that was stopped would refuse the new one; under
+    # QEMU it does not end by itself, so it is ended below.
+    arm64_wineserver -k 2>/dev/null || true
+    arm64_wineserver -p
     local arm64_status=0 x64_status=0
     timeout "$HOST_TIMEOUT" "$WINE64" 'x64/transcript_host.exe' list.txt 'x64\tolvane.sph' 'x64\pellimor.sph' \
         out-x64 >x64.txt 2>x64.err &

@@ -44,23 +44,6 @@ inline void write_pad(uint8_t *out, uint32_t pad) {
     if (pad > 2) out[2] = 0;
 }
 
-// Rows to convert, each `out_stride` after the last in the output and
-// `in_stride` in the input. The first row's input lies `lead` bytes ahead of
-// its output, and each next row's `lead_step` bytes nearer: in place that is
-// out_stride - in_stride, as the output rows are the longer. With a
-// callback, it is asked (r, rows) before row r.
-struct RowSpan {
-    uint32_t rows;
-    uint32_t width;
-    uint32_t pad;
-    uint32_t in_stride;
-    uint32_t out_stride;
-    uint32_t lead;
-    uint32_t lead_step;
-    ProgressCallback progress;
-    LONG_PTR user;
-};
-
 // Runs `rows_of`, a path's row loop with what it has set up in `setup`,
 // over the span: all rows in one call without a callback, so that the loop
 // keeps its numbers in registers throughout; else one row a call, asking the
@@ -379,6 +362,8 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK int convert_rows_avx2(
 
 #endif
 
+}  // namespace
+
 int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
                  int path) {
 #ifdef BMP16_X86
@@ -398,8 +383,6 @@ int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
 #endif
     return report_rows(out, in, span, lanes, rows_scalar);
 }
-
-}  // namespace
 
 ChannelScale derive_channel_scale(uint32_t mask) {
     ChannelScale scale = {mask, 0};
@@ -473,34 +456,3 @@ int convert_best_path(void) {
     return CONVERT_SCALAR;
 }
 
-const char *convert_path_name(int path) {
-    if (path == CONVERT_AVX2) return "AVX2";
-    if (path == CONVERT_SSSE3) return "SSSE3";
-    return "scalar";
-}
-
-void convert_rows(uint8_t *out, uint32_t out_stride, const uint8_t *in, uint32_t in_stride,
-                  uint32_t rows, uint32_t width, uint32_t pad, const PixelLanes *lanes, int path) {
-    // Apart, no store can reach input not yet read.
-    const RowSpan span = {rows, width, pad, in_stride, out_stride, UINT32_MAX, 0, nullptr, 0};
-    convert_span(out, in, &span, lanes, path);
-}
-
-int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes *lanes,
-                    int path, ProgressCallback progress, LONG_PTR user) {
-    const uint32_t height = layout->height;
-    // The input rows end where the block ends, so the first row's input lies
-    // out_size - in_size bytes ahead of its output.
-    const uint32_t in_start = layout->out_size - layout->in_size;
-    const RowSpan span = {height,
-                          layout->width,
-                          layout->pad,
-                          layout->in_stride,
-                          layout->out_stride,
-                          in_start,
-                          layout->out_stride - layout->in_stride,
-                          progress,
-                          user};
-    if (!convert_span(block, block + in_start, &span, lanes, path)) return 0;
-    return !(progress && progress((int32_t)height, (int32_t)height, user));
-}

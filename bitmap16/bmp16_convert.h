@@ -62,17 +62,69 @@ constexpr int CONVERT_AVX2 = 2;
 int convert_best_path(void);
 
 // The name of a path for reports: "scalar", "SSSE3" or "AVX2".
-const char *convert_path_name(int path);
+inline const char *convert_path_name(int path) {
+    if (path == CONVERT_AVX2) return "AVX2";
+    if (path == CONVERT_SSSE3) return "SSSE3";
+    return "scalar";
+}
+
+// Rows to convert, each `out_stride` after the last in the output and
+// `in_stride` in the input. The first row's input lies `lead` bytes ahead of
+// its output, and each next row's `lead_step` bytes nearer: in place that is
+// out_stride - in_stride, as the output rows are the longer. With a
+// callback, it is asked (r, rows) before row r.
+struct RowSpan {
+    uint32_t rows;
+    uint32_t width;
+    uint32_t pad;
+    uint32_t in_stride;
+    uint32_t out_stride;
+    uint32_t lead;
+    uint32_t lead_step;
+    ProgressCallback progress;
+    LONG_PTR user;
+};
+
+// Converts the span's rows from `in` into triples at `out`, each row followed
+// by `pad` zero bytes, on `path` or a narrower one where the rows are too
+// short for it. Returns 0 when the callback asks to stop.
+int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
+                 int path);
+
+// The span's two framings below are written here, so that a plug-in carries
+// only the one it calls: the decoder converts in place, the tests and the
+// benchmarks between two arrays as well.
 
 // Converts `rows` rows of `width` pixels from `in`, rows `in_stride` bytes
 // apart, into triples at `out`, rows `out_stride` apart, each followed by
 // `pad` zero bytes. Input and output do not overlap.
-void convert_rows(uint8_t *out, uint32_t out_stride, const uint8_t *in, uint32_t in_stride,
-                  uint32_t rows, uint32_t width, uint32_t pad, const PixelLanes *lanes, int path);
+inline void convert_rows(uint8_t *out, uint32_t out_stride, const uint8_t *in,
+                         uint32_t in_stride, uint32_t rows, uint32_t width, uint32_t pad,
+                         const PixelLanes *lanes, int path) {
+    // Apart, no store can reach input not yet read.
+    const RowSpan span = {rows, width, pad, in_stride, out_stride, UINT32_MAX, 0, nullptr, 0};
+    convert_span(out, in, &span, lanes, path);
+}
 
 // Converts a whole picture in place in `block` (layout->out_size bytes, the
 // input rows in its last layout->in_size bytes), no store reaching input not
 // yet read; reports (i, height) before row i and (height, height) at the end.
 // Returns 0 when the callback asks to stop.
-int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes *lanes,
-                    int path, ProgressCallback progress, LONG_PTR user);
+inline int convert_picture(uint8_t *block, const PixelLayout *layout, const PixelLanes *lanes,
+                           int path, ProgressCallback progress, LONG_PTR user) {
+    const uint32_t height = layout->height;
+    // The input rows end where the block ends, so the first row's input lies
+    // out_size - in_size bytes ahead of its output.
+    const uint32_t in_start = layout->out_size - layout->in_size;
+    const RowSpan span = {height,
+                          layout->width,
+                          layout->pad,
+                          layout->in_stride,
+                          layout->out_stride,
+                          in_start,
+                          layout->out_stride - layout->in_stride,
+                          progress,
+                          user};
+    if (!convert_span(block, block + in_start, &span, lanes, path)) return 0;
+    return !(progress && progress((int32_t)height, (int32_t)height, user));
+}

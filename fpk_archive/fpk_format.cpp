@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr uint8_t FPK_NAME_FIRST = 0x21;
-constexpr uint8_t FPK_NAME_LAST = 0x7E;
-
 // Sizes and offsets are signed in the format: a size of 2 GiB or more is negative.
 int32_t fpk_field(const uint8_t *entry, uint32_t field) {
     return (int32_t)read_le32(entry + field);
@@ -20,14 +17,6 @@ void fpk_entry_decode(const uint8_t *entry, FpkDirectoryEntry *out) {
     out->offset = read_le32(entry + FPK_ENTRY_OFFSET);
     out->size = read_le32(entry + FPK_ENTRY_LENGTH);
     memcpy(out->name, entry + FPK_ENTRY_NAME, FPK_NAME_SIZE);
-}
-
-int fpk_name_valid(const uint8_t *name) {
-    for (uint32_t i = 0; i < FPK_NAME_SIZE; ++i) {
-        if (name[i] >= FPK_NAME_FIRST && name[i] <= FPK_NAME_LAST) continue;
-        return name[i] == 0 && i > 0;
-    }
-    return 0;
 }
 
 int fpk_header_valid(const uint8_t *header) {

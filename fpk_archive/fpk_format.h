@@ -44,8 +44,17 @@ inline uint32_t fpk_entry_at(uint32_t index) { return FPK_COUNT_SIZE + index * F
 
 void fpk_entry_decode(const uint8_t *entry, FpkDirectoryEntry *out);
 
+constexpr uint8_t FPK_NAME_FIRST = 0x21;
+constexpr uint8_t FPK_NAME_LAST = 0x7E;
+
 // 1 to 15 bytes in 0x21..0x7E followed by NUL; bytes after the NUL are ignored.
-int fpk_name_valid(const uint8_t *name);
+inline int fpk_name_valid(const uint8_t *name) {
+    for (uint32_t i = 0; i < FPK_NAME_SIZE; ++i) {
+        if (name[i] >= FPK_NAME_FIRST && name[i] <= FPK_NAME_LAST) continue;
+        return name[i] == 0 && i > 0;
+    }
+    return 0;
+}
 
 // The count and entry 0 (FPK_HEADER_SIZE bytes) describe an archive.
 int fpk_header_valid(const uint8_t *header);

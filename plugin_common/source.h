@@ -11,6 +11,10 @@
 
 #include "spi.h"
 
+// What both plug-ins call is compiled once, in source.cpp; what only one of
+// them calls is written here, inline over those calls, or in a file of its
+// own, so that neither plug-in carries code that only the other one reaches.
+
 // What an export received as its input or its folder: a file or folder
 // name, 8-bit text in the host's code page from a plain export or UTF-16
 // from its wide sibling, or, for a memory source, the image's address.
@@ -24,16 +28,32 @@ struct HostInput {
 inline HostInput host_input_narrow(const char *data) { return HostInput{data, 0}; }
 inline HostInput host_input_wide(const char16_t *data) { return HostInput{data, 1}; }
 
+// Unit `i` of the name, zero-extended.
+inline uint32_t host_input_unit(HostInput name, uint32_t i) {
+    if (name.wide) return ((const char16_t *)name.data)[i];
+    return ((const unsigned char *)name.data)[i];
+}
+
 // Number of units (bytes or UTF-16 units) before the name's terminator; a
 // null name is empty.
-uint32_t host_input_length(HostInput name);
-
-// Unit `i` of the name, zero-extended.
-uint32_t host_input_unit(HostInput name, uint32_t i);
+inline uint32_t host_input_length(HostInput name) {
+    uint32_t n = 0;
+    if (!name.data) return 0;
+    while (host_input_unit(name, n)) ++n;
+    return n;
+}
 
 // CreateFileA or CreateFileW as the name is, with no security attributes,
 // flags or template. A null name is opened as an empty one, which fails.
-HANDLE host_input_create_file(HostInput name, DWORD access, DWORD share, DWORD disposition);
+inline HANDLE host_input_create_file(HostInput name, DWORD access, DWORD share,
+                                     DWORD disposition) {
+    if (name.wide) {
+        const char16_t *text = name.data ? (const char16_t *)name.data : u"";
+        return CreateFileW((LPCWSTR)text, access, share, nullptr, disposition, 0, nullptr);
+    }
+    const char *text = name.data ? (const char *)name.data : "";
+    return CreateFileA(text, access, share, nullptr, disposition, 0, nullptr);
+}
 
 struct SourceStream {
     int32_t code;          // result code of the failure, RESULT_OK while all is well
@@ -67,47 +87,97 @@ inline int source_is_memory(const SourceStream *s) { return s->file == INVALID_H
 // current position) or the address of a PROBE_BUFFER_SIZE-byte buffer.
 int source_open_probe(SourceStream *s, void *probe);
 
+// Up to n bytes into dest, one copy or one ReadFile; *got is the count
+// obtained, short only where the input ends.
+int source_read_some(SourceStream *s, void *dest, uint32_t n, uint32_t *got);
+
+// Positions the file at byte `target` from its start, a 32-bit distance:
+// positions of 2 GiB and up cannot be reached that way and fail as the
+// platform fails them.
+int source_position(SourceStream *s, uint32_t target);
+
 // Reads exactly n bytes into dest; what the input does not hold reads as zeros.
 int source_read(SourceStream *s, void *dest, uint32_t n);
 
 // Reads exactly n bytes into dest, for data the input promises in full: an
 // input that ends first is RESULT_READ_ERROR (os_error ERROR_HANDLE_EOF), and
 // dest then holds what was obtained followed by bytes of no defined value.
-int source_read_exact(SourceStream *s, void *dest, uint32_t n);
+inline int source_read_exact(SourceStream *s, void *dest, uint32_t n) {
+    uint32_t got = 0;
+    if (!source_read_some(s, dest, n, &got)) return 0;
+    if (got < n) {
+        source_fail(s, RESULT_READ_ERROR, ERROR_HANDLE_EOF);
+        return 0;
+    }
+    return 1;
+}
 
 // Positions at `offset` from where the stream was opened.
-int source_seek(SourceStream *s, uint32_t offset);
+inline int source_seek(SourceStream *s, uint32_t offset) {
+    if (source_is_memory(s)) {
+        if (offset >= (uintptr_t)(s->end - s->base)) {
+            source_fail(s, RESULT_MEMORY_ERROR, 0);
+            return 0;
+        }
+        s->cursor = s->base + offset;
+        return 1;
+    }
+    if (offset > UINT32_MAX - s->origin) {
+        source_fail(s, RESULT_READ_ERROR, ERROR_NEGATIVE_SEEK);
+        return 0;
+    }
+    return source_position(s, s->origin + offset);
+}
 
 // Positions at `offset` from the start of the file, whatever the origin.
-int source_seek_absolute(SourceStream *s, uint32_t offset);
+inline int source_seek_absolute(SourceStream *s, uint32_t offset) {
+    if (source_is_memory(s)) return source_seek(s, offset);
+    return source_position(s, offset);
+}
 
 // Moves on to byte `offset` from where the stream was opened, as if the bytes
 // before it were read: a memory image that ends sooner is left at its end, a
 // file is positioned there (past its end too), and reads then give zeros.
-int source_skip_to(SourceStream *s, uint32_t offset);
+inline int source_skip_to(SourceStream *s, uint32_t offset) {
+    if (!source_is_memory(s)) return source_seek(s, offset);
+    uintptr_t length = (uintptr_t)(s->end - s->base);
+    s->cursor = s->base + (offset < length ? offset : length);
+    return 1;
+}
 
 // Reads n bytes (n <= size) into the last n bytes of the `size`-byte block
 // at `block`, so that the input ends where the block ends; zeros past the
 // input's end, as source_read.
-int source_read_tail(SourceStream *s, void *block, uint32_t size, uint32_t n);
+inline int source_read_tail(SourceStream *s, void *block, uint32_t size, uint32_t n) {
+    return source_read(s, (uint8_t *)block + (size - n), n);
+}
 
 // The input holds n bytes at `offset` from where the stream was opened; when
 // it does not, RESULT_READ_ERROR (os_error ERROR_HANDLE_EOF). A file is
 // measured at its end, where it is left: position it before reading on.
+// (In source_holds.cpp.)
 int source_holds(SourceStream *s, uint32_t offset, uint32_t n);
 
 // Closes an owned file or restores a borrowed handle's position. Safe to call
 // on a stream that failed to open or is already closed.
 int source_close(SourceStream *s);
 
+// Allocates a block of `size` bytes with LocalAlloc's `flags` into *handle
+// and locks it into *data; on failure both are null.
+int block_alloc_with(SourceStream *s, HLOCAL *handle, void **data, uint32_t size, UINT flags);
+
 // Allocates a moveable block of `size` bytes into *handle and locks it into
 // *data. The contents are not cleared.
-int block_alloc(SourceStream *s, HLOCAL *handle, void **data, uint32_t size);
+inline int block_alloc(SourceStream *s, HLOCAL *handle, void **data, uint32_t size) {
+    return block_alloc_with(s, handle, data, size, LMEM_MOVEABLE);
+}
 
 // block_alloc of a block whose every byte is 0, for results whose bytes the
 // caller does not all write. The system clears it (LMEM_ZEROINIT), which for
 // a large block costs nothing: fresh pages come zeroed.
-int block_alloc_cleared(SourceStream *s, HLOCAL *handle, void **data, uint32_t size);
+inline int block_alloc_cleared(SourceStream *s, HLOCAL *handle, void **data, uint32_t size) {
+    return block_alloc_with(s, handle, data, size, LMEM_MOVEABLE | LMEM_ZEROINIT);
+}
 
 // Unlocks and frees the block in *handle, if any, and nulls the variable.
 void block_release(HLOCAL *handle);

@@ -28,13 +28,6 @@ int32_t WINAPI keep_going(int32_t done, int32_t total, LONG_PTR user) {
     return 0;
 }
 
-int write_file(const std::string &path, const Bytes &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    int ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return fclose(f) == 0 && ok;
-}
-
 // The member's bytes read from the archive into a fresh moveable block, as a
 // host reads a file itself; null when any step fails. The block's layout is
 // the one the plug-in fills, so both copies meet the same alignment.
@@ -87,7 +80,7 @@ int main() {
         Bytes image = bench_fpk(1, BIG_MEMBER);
         // Both reads must give the member's bytes, or the race is not a race;
         // the first read also brings the file into the page cache.
-        ok = write_file(path, image) && holds_member(plain_read(path), image) &&
+        ok = write_whole_file(path, image) && holds_member(plain_read(path), image) &&
              holds_member(get_file(tolvane, path, nullptr), image) &&
              holds_member(get_file(tolvane, path, keep_going), image);
     }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "test_bytes.h"
+
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 extern "C" uint64_t fuzz_target_calls();
@@ -34,16 +36,11 @@ int main(int argc, char **argv) {
         return 1;
     }
     for (const fs::path &p : inputs) {
-        FILE *f = fopen(p.string().c_str(), "rb");
-        if (!f) {
+        Bytes bytes;
+        if (!read_whole_file(p.string(), &bytes)) {
             fprintf(stderr, "cannot read %s\n", p.string().c_str());
             return 1;
         }
-        std::vector<uint8_t> bytes;
-        uint8_t chunk[65536];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-        fclose(f);
         fprintf(stderr, "%s\n", p.string().c_str());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }

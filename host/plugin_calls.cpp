@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "plugin_exports.h"
+
 namespace {
 
 int call_is_memory(uint32_t flag) { return (flag & SOURCE_KIND_MASK) == SOURCE_MEMORY; }
@@ -87,26 +89,11 @@ int32_t call_get_picture_of(const PluginCalls *c, GetPictureFn narrow, GetPictur
 }  // namespace
 
 int plugin_has_wide_set(const LoadedPlugin *p, const char **missing) {
-    struct ExportPair {
-        const void *narrow;
-        const void *wide;
-        const char *wide_name;
-    };
-    const ExportPair pairs[] = {
-        {(const void *)p->get_plugin_info, (const void *)p->get_plugin_info_w, "GetPluginInfoW"},
-        {(const void *)p->is_supported, (const void *)p->is_supported_w, "IsSupportedW"},
-        {(const void *)p->get_archive_info, (const void *)p->get_archive_info_w, "GetArchiveInfoW"},
-        {(const void *)p->get_file_info, (const void *)p->get_file_info_w, "GetFileInfoW"},
-        {(const void *)p->get_file, (const void *)p->get_file_w, "GetFileW"},
-        {(const void *)p->get_picture_info, (const void *)p->get_picture_info_w, "GetPictureInfoW"},
-        {(const void *)p->get_preview, (const void *)p->get_preview_w, "GetPreviewW"},
-        {(const void *)p->get_picture, (const void *)p->get_picture_w, "GetPictureW"},
-    };
     int any = 0;
     *missing = nullptr;
-    for (const ExportPair &e : pairs) {
-        if (e.wide) any = 1;
-        else if (e.narrow && !*missing) *missing = e.wide_name;
+    for (const PluginExport &e : PLUGIN_EXPORTS) {
+        if (plugin_export_at(p, e.wide_slot)) any = 1;
+        else if (plugin_export_at(p, e.slot) && !*missing) *missing = e.wide_name;
     }
     if (!any) *missing = nullptr;
     return any && !*missing;

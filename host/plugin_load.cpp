@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "plugin_exports.h"
 #include "utf.h"
 
 #ifndef _WIN32
@@ -40,22 +41,10 @@ int plugin_load(LoadedPlugin *plugin, const char *path, char *why, size_t why_si
         return 0;
     }
 #endif
-    plugin->get_plugin_info = (GetPluginInfoFn)plugin_symbol(plugin, "GetPluginInfo");
-    plugin->is_supported = (IsSupportedFn)plugin_symbol(plugin, "IsSupported");
-    plugin->get_archive_info = (GetArchiveInfoFn)plugin_symbol(plugin, "GetArchiveInfo");
-    plugin->get_file_info = (GetFileInfoFn)plugin_symbol(plugin, "GetFileInfo");
-    plugin->get_file = (GetFileFn)plugin_symbol(plugin, "GetFile");
-    plugin->get_picture_info = (GetPictureInfoFn)plugin_symbol(plugin, "GetPictureInfo");
-    plugin->get_preview = (GetPreviewFn)plugin_symbol(plugin, "GetPreview");
-    plugin->get_picture = (GetPictureFn)plugin_symbol(plugin, "GetPicture");
-    plugin->get_plugin_info_w = (GetPluginInfoWFn)plugin_symbol(plugin, "GetPluginInfoW");
-    plugin->is_supported_w = (IsSupportedWFn)plugin_symbol(plugin, "IsSupportedW");
-    plugin->get_archive_info_w = (GetArchiveInfoWFn)plugin_symbol(plugin, "GetArchiveInfoW");
-    plugin->get_file_info_w = (GetFileInfoWFn)plugin_symbol(plugin, "GetFileInfoW");
-    plugin->get_file_w = (GetFileWFn)plugin_symbol(plugin, "GetFileW");
-    plugin->get_picture_info_w = (GetPictureInfoWFn)plugin_symbol(plugin, "GetPictureInfoW");
-    plugin->get_preview_w = (GetPreviewWFn)plugin_symbol(plugin, "GetPreviewW");
-    plugin->get_picture_w = (GetPictureWFn)plugin_symbol(plugin, "GetPictureW");
+    for (const PluginExport &e : PLUGIN_EXPORTS) {
+        plugin_export_at(plugin, e.slot) = plugin_symbol(plugin, e.name);
+        plugin_export_at(plugin, e.wide_slot) = plugin_symbol(plugin, e.wide_name);
+    }
     return 1;
 }
 

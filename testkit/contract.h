@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "plugin_calls.h"
+#include "test_bytes.h"
 
 struct ContractRun {
     const PluginCalls *plugin;   // the exports called: the 8-bit ones or the wide ones
@@ -57,15 +58,16 @@ void pellimor_contract(ContractRun *run, const uint8_t *data, size_t size);
 
 // The files a contract check writes: helpers shared by both checks.
 std::string contract_join(const std::string &dir, const std::string &name);
-int contract_write_file(const std::string &path, const uint8_t *data, size_t size);
 int contract_read_file(const std::string &path, std::string *out);
 int contract_folder_empty(const std::string &dir);
 void contract_empty_folder(const std::string &dir);
 int contract_make_folder(const std::string &dir);
 void contract_remove_folder(const std::string &dir);
+// Live blocks the calling thread holds: natively the Win32 layer counts them;
+// under Windows the count is not known and this is 0. contract_live_blocks
+// is the same where the run counts blocks.
+int64_t live_blocks();
 int64_t contract_live_blocks(const ContractRun *run);
-// The live blocks are back at `live_at_start`; otherwise records the failure.
-int contract_blocks_back(ContractRun *run, int64_t live_at_start, const char *what);
 
 // A GetArchiveInfo block of FileInfoRecord (wide 0) or FileInfoRecordW
 // (wide 1) records by its meaningful parts only (method, numbers, the first
@@ -96,8 +98,11 @@ int contract_fail(ContractRun *run, const char *format, ...)
 #endif
     ;
 
-// Takes over a hand-over block as a host does: it must be unlocked and hold
-// exactly `size` bytes; its contents go to `out` and it is freed with
-// LocalFree, which must succeed.
+// Takes over a hand-over block as a host does: locks it, copies its contents
+// to `out`, unlocks it and frees it with LocalFree. Null when all went as it
+// must (the block came unlocked, LocalFree succeeded), else what went wrong.
+const char *take_block(HLOCAL block, Bytes *out);
+// The same in a contract check, where the block must hold exactly `size`
+// bytes.
 int contract_take_block(ContractRun *run, HLOCAL block, size_t size, std::string *out,
                         const char *what);

@@ -1,11 +1,13 @@
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <filesystem>
 #include <system_error>
 
 #include "contract.h"
+#include "contract_harness.h"
 
 namespace fs = std::filesystem;
 
@@ -17,22 +19,11 @@ std::string contract_join(const std::string &dir, const std::string &name) {
 #endif
 }
 
-int contract_write_file(const std::string &path, const uint8_t *data, size_t size) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    size_t put = size ? fwrite(data, 1, size, f) : 0;
-    return fclose(f) == 0 && put == size;
-}
-
 int contract_read_file(const std::string &path, std::string *out) {
-    out->clear();
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return 0;
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) out->append(chunk, got);
-    fclose(f);
-    return 1;
+    Bytes bytes;
+    int ok = read_whole_file(path, &bytes);
+    out->assign(bytes.begin(), bytes.end());
+    return ok;
 }
 
 int contract_folder_empty(const std::string &dir) {
@@ -60,14 +51,15 @@ void contract_remove_folder(const std::string &dir) {
     fs::remove_all(dir, ec);
 }
 
-int64_t contract_live_blocks(const ContractRun *run) {
+int64_t live_blocks() {
 #ifdef _WIN32
-    (void)run;
     return 0;
 #else
-    return run->count_blocks ? winlayer_live_blocks() : 0;
+    return winlayer_live_blocks();
 #endif
 }
+
+int64_t contract_live_blocks(const ContractRun *run) { return run->count_blocks ? live_blocks() : 0; }
 
 std::string contract_list_text(const std::string &block, int wide) {
     std::string s;
@@ -117,29 +109,34 @@ int contract_fail(ContractRun *run, const char *format, ...) {
     return 0;
 }
 
+const char *take_block(HLOCAL block, Bytes *out) {
+    out->clear();
+    if (!block) return "no block handed over";
+    SIZE_T size = LocalSize(block);
+    void *p = LocalLock(block);
+    const char *wrong = nullptr;
+    if (!p && size > 0) {
+        wrong = "the handed-over block cannot be locked";
+    } else if (p) {
+        out->assign((const uint8_t *)p, (const uint8_t *)p + size);
+        // Our lock must have been the only one: the block came unlocked.
+        if (LocalUnlock(block)) {
+            LocalUnlock(block);
+            wrong = "the block was handed over still locked";
+        }
+    }
+    if (LocalFree(block) != nullptr && !wrong) wrong = "LocalFree of the handed-over block failed";
+    return wrong;
+}
+
 int contract_take_block(ContractRun *run, HLOCAL block, size_t size, std::string *out,
                         const char *what) {
-    out->clear();
-    if (!block) return contract_fail(run, "%s: no block handed over", what);
-    SIZE_T held = LocalSize(block);
-    if (held != size) {
-        LocalFree(block);
-        return contract_fail(run, "%s: block of %zu bytes, expected %zu", what, (size_t)held,
-                             size);
-    }
-    void *p = LocalLock(block);
-    if (!p) {
-        LocalFree(block);
-        return contract_fail(run, "%s: handed-over block cannot be locked", what);
-    }
-    out->assign((const char *)p, size);
-    // Our lock must have been the only one: the block came unlocked.
-    if (LocalUnlock(block)) {
-        LocalUnlock(block);
-        LocalFree(block);
-        return contract_fail(run, "%s: block handed over still locked", what);
-    }
-    if (LocalFree(block) != nullptr) return contract_fail(run, "%s: LocalFree failed", what);
+    Bytes bytes;
+    const char *wrong = take_block(block, &bytes);
+    out->assign(bytes.begin(), bytes.end());
+    if (wrong) return contract_fail(run, "%s: %s", what, wrong);
+    if (bytes.size() != size)
+        return contract_fail(run, "%s: block of %zu bytes, expected %zu", what, bytes.size(), size);
     return 1;
 }
 
@@ -153,10 +150,53 @@ int32_t WINAPI record_progress(int32_t done, int32_t total, LONG_PTR user) {
     return p->reports.size() - 1 == p->cancel_at ? 1 : 0;
 }
 
-int contract_blocks_back(ContractRun *run, int64_t live_at_start, const char *what) {
-    int64_t live = contract_live_blocks(run);
-    if (live != live_at_start)
-        return contract_fail(run, "%s: %lld blocks left allocated", what,
-                             (long long)(live - live_at_start));
+ContractInput contract_input(ContractRun *run, const uint8_t *data, size_t size) {
+    ContractInput in;
+    in.run = run;
+    in.p = run->plugin;
+    in.input = View{data, size};
+    in.image = (uint8_t *)malloc(size ? size : 1);
+    if (size) memcpy(in.image, data, size);
+    in.live_at_start = contract_live_blocks(run);
+    return in;
+}
+
+void contract_input_end(ContractInput *in) {
+    free(in->image);
+    in->image = nullptr;
+}
+
+int contract_input_file(ContractInput *in, const std::string &path, uint32_t prefix, char fill) {
+    std::string bytes(prefix, fill);
+    bytes.append((const char *)in->image, in->input.size);
+    if (write_whole_file(path, (const uint8_t *)bytes.data(), bytes.size())) return 1;
+    return contract_fail(in->run, "cannot write the scratch file %s", path.c_str());
+}
+
+int blocks_back(ContractInput *in, const char *what) {
+    int64_t live = contract_live_blocks(in->run);
+    if (live != in->live_at_start)
+        return contract_fail(in->run, "%s: %lld blocks left allocated", what,
+                             (long long)(live - in->live_at_start));
     return 1;
+}
+
+static const char *code_name(int32_t code) {
+    switch (code) {
+    case RESULT_NOT_SUPPORTED: return "NOT_SUPPORTED";
+    case RESULT_OK: return "OK";
+    case RESULT_CANCELLED: return "CANCELLED";
+    case RESULT_UNKNOWN_FORMAT: return "UNKNOWN_FORMAT";
+    case RESULT_NO_MEMORY: return "NO_MEMORY";
+    case RESULT_MEMORY_ERROR: return "MEMORY_ERROR";
+    case RESULT_READ_ERROR: return "READ_ERROR";
+    case RESULT_INTERNAL_ERROR: return "INTERNAL_ERROR";
+    default: return "not an interface code";
+    }
+}
+
+int expect_code(ContractInput *in, const char *what, int32_t got, int32_t want) {
+    if (got == want) return 1;
+    return contract_fail(in->run, "%s: result %d (%s), expected %d (%s)", what, got, code_name(got), want,
+                         code_name(want));
 }

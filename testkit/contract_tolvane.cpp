@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "contract.h"
+#include "contract_harness.h"
 #include "fpk_reference.h"
 
 namespace {
@@ -16,23 +16,12 @@ constexpr uint32_t PROBE_ENTRIES = 85;
 constexpr uint64_t ALL_ENTRIES = 0xFFFFFFFFu;
 constexpr uint32_t LAST_POSITION = 0x7FFFFFFFu;  // SetFilePointer's longest reach
 constexpr size_t OUTPUT_PATH_MAX = 259;
-const HLOCAL UNTOUCHED = (HLOCAL)(uintptr_t)0x5EED0000u;
-
-// The input as the plug-in reads it: zeros past the end.
-struct View {
-    const uint8_t *data;
-    size_t size;
-};
 
 std::string view_bytes(View v, uint64_t at, uint32_t n) {
     std::string s(n, '\0');
     for (uint32_t i = 0; i < n && at + i < v.size; ++i) s[i] = (char)v.data[at + i];
     return s;
 }
-
-// Byte `i` counted from the end: the input's own choice of names, positions,
-// cancel points and flag bits.
-uint8_t choice(View v, size_t i) { return i < v.size ? v.data[v.size - 1 - i] : 0; }
 
 // The input's directory as the reference reads it: ok when its first `limit`
 // entries are consistent, with the entries read up to the first that is not.
@@ -81,31 +70,6 @@ std::string swap_case(std::string s) {
         else if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
     }
     return s;
-}
-
-const char *code_name(int32_t code) {
-    switch (code) {
-    case RESULT_NOT_SUPPORTED: return "NOT_SUPPORTED";
-    case RESULT_OK: return "OK";
-    case RESULT_CANCELLED: return "CANCELLED";
-    case RESULT_UNKNOWN_FORMAT: return "UNKNOWN_FORMAT";
-    case RESULT_NO_MEMORY: return "NO_MEMORY";
-    case RESULT_MEMORY_ERROR: return "MEMORY_ERROR";
-    case RESULT_READ_ERROR: return "READ_ERROR";
-    case RESULT_INTERNAL_ERROR: return "INTERNAL_ERROR";
-    default: return "not an interface code";
-    }
-}
-
-// GetFile's reports for a member of `size` bytes: 32 steps (or one per byte
-// below 32), the completed count, then a report that starts over at 0 of 32.
-std::vector<std::pair<int32_t, int32_t>> member_reports(uint32_t size) {
-    uint32_t steps = size / 32 == 0 ? size : 32;
-    std::vector<std::pair<int32_t, int32_t>> r;
-    for (uint32_t i = 0; i < steps; ++i) r.push_back({(int32_t)i, (int32_t)steps});
-    r.push_back({(int32_t)steps, (int32_t)steps});
-    r.push_back({0, 32});
-    return r;
 }
 
 // What one GetFile must give: the code and, on success, the member's bytes.
@@ -158,45 +122,31 @@ int name_is_plain(const std::string &name) {
 }
 
 struct Tolvane {
-    ContractRun *run;
-    const PluginCalls *p;
-    View input;
-    const uint8_t *image;  // a copy of the input exactly `size` bytes long
+    ContractInput in;
     std::string archive;   // the input as a file
     std::string listed;    // `prefix` bytes, then the input, as a file
     uint32_t prefix;
     std::string out;       // the folder GetFile writes to
-    int64_t live_at_start;
     RefDirectory dir;      // the whole directory of the input, read independently
 };
-
-int blocks_back(Tolvane *t, const char *what) {
-    return contract_blocks_back(t->run, t->live_at_start, what);
-}
-
-int expect_code(Tolvane *t, const char *what, int32_t got, int32_t want) {
-    if (got == want) return 1;
-    return contract_fail(t->run, "%s: result %d (%s), expected %d (%s)", what, got,
-                         code_name(got), want, code_name(want));
-}
 
 // One member's record of either width; every unit of the name and its
 // terminator is the stored name's byte.
 template <typename Record>
 int check_record(Tolvane *t, const char *what, const Record *r, const FpkListed &e) {
     if (r->method[0] != ' ' || r->method[1] != '\0')
-        return contract_fail(t->run, "%s: method is not a single blank", what);
+        return contract_fail(t->in.run, "%s: method is not a single blank", what);
     if (r->position != e.offset || r->packed_size != e.size || r->size != e.size)
-        return contract_fail(t->run,
+        return contract_fail(t->in.run,
                              "%s: record says position %llu sizes %llu/%llu, directory %u/%u",
                              what, (unsigned long long)r->position,
                              (unsigned long long)r->packed_size, (unsigned long long)r->size,
                              e.offset, e.size);
     if (r->timestamp != 0 || r->crc != 0 || r->path[0] != '\0')
-        return contract_fail(t->run, "%s: timestamp, crc or path not cleared", what);
+        return contract_fail(t->in.run, "%s: timestamp, crc or path not cleared", what);
     for (size_t i = 0; i <= e.name.size(); ++i)
         if (name_unit(r->file_name[i]) != (unsigned char)e.name.c_str()[i])
-            return contract_fail(t->run, "%s: file_name is not the stored name \"%s\" (unit %zu)",
+            return contract_fail(t->in.run, "%s: file_name is not the stored name \"%s\" (unit %zu)",
                                  what, e.name.c_str(), i);
     return 1;
 }
@@ -216,39 +166,39 @@ Record ref_record(const FpkListed &e) {
 
 void probe_buffer(Tolvane *t) {
     uint8_t *probe = (uint8_t *)malloc(PROBE_BUFFER_SIZE);
-    size_t n = t->input.size < PROBE_BUFFER_SIZE ? t->input.size : PROBE_BUFFER_SIZE;
+    size_t n = t->in.input.size < PROBE_BUFFER_SIZE ? t->in.input.size : PROBE_BUFFER_SIZE;
     memset(probe, 0, PROBE_BUFFER_SIZE);
-    if (n) memcpy(probe, t->input.data, n);
-    int want = ref_directory(t->input, 0, PROBE_ENTRIES).ok;
-    int32_t got = call_is_supported(t->p, "probe.fpk", probe);
-    ++t->run->calls;
+    if (n) memcpy(probe, t->in.input.data, n);
+    int want = ref_directory(t->in.input, 0, PROBE_ENTRIES).ok;
+    int32_t got = call_is_supported(t->in.p, "probe.fpk", probe);
+    ++t->in.run->calls;
     free(probe);
     if (got != want)
-        contract_fail(t->run, "IsSupported(buffer): answered %d, expected %d", got, want);
-    blocks_back(t, "IsSupported(buffer)");
+        contract_fail(t->in.run, "IsSupported(buffer): answered %d, expected %d", got, want);
+    blocks_back(&t->in, "IsSupported(buffer)");
 }
 
 void probe_handle(Tolvane *t) {
     HANDLE h = CreateFileA(t->archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        contract_fail(t->run, "IsSupported(handle): cannot open the input file");
+        contract_fail(t->in.run, "IsSupported(handle): cannot open the input file");
         return;
     }
-    uint32_t at = choice(t->input, 1) % 41;
+    uint32_t at = choice(t->in.input, 1) % 41;
     SetFilePointer(h, (LONG)at, nullptr, FILE_BEGIN);
-    int want = ref_directory(t->input, at, PROBE_ENTRIES).ok;
-    int32_t got = call_is_supported(t->p, t->archive.c_str(), (void *)h);
-    ++t->run->calls;
+    int want = ref_directory(t->in.input, at, PROBE_ENTRIES).ok;
+    int32_t got = call_is_supported(t->in.p, t->archive.c_str(), (void *)h);
+    ++t->in.run->calls;
     DWORD here = SetFilePointer(h, 0, nullptr, FILE_CURRENT);
     CloseHandle(h);
     if (got != want)
-        contract_fail(t->run, "IsSupported(handle at %u): answered %d, expected %d", at, got,
+        contract_fail(t->in.run, "IsSupported(handle at %u): answered %d, expected %d", at, got,
                       want);
     if (here != at)
-        contract_fail(t->run, "IsSupported(handle at %u): left the handle at %u", at,
+        contract_fail(t->in.run, "IsSupported(handle at %u): left the handle at %u", at,
                       (unsigned)here);
-    blocks_back(t, "IsSupported(handle)");
+    blocks_back(&t->in, "IsSupported(handle)");
 }
 
 // A whole list of `Record`s: one per directory entry, then the terminator.
@@ -260,52 +210,52 @@ void check_list(Tolvane *t, const char *what, const std::string &block) {
         if (!check_record(t, what, &r, t->dir.entries[i])) return;
         Record want = ref_record<Record>(t->dir.entries[i]);
         if (memcmp(&r, &want, sizeof r) != 0)
-            contract_fail(t->run, "%s: record %zu has a byte without meaning that is not 0",
+            contract_fail(t->in.run, "%s: record %zu has a byte without meaning that is not 0",
                           what, i);
     }
     memcpy(&r, block.data() + t->dir.entries.size() * sizeof r, sizeof r);
     Record zero;
     memset(&zero, 0, sizeof zero);
     if (memcmp(&r, &zero, sizeof r) != 0)
-        contract_fail(t->run, "%s: the list does not end with a terminator record of zeros", what);
+        contract_fail(t->in.run, "%s: the list does not end with a terminator record of zeros", what);
 }
 
 void list_archive(Tolvane *t, int from_file) {
     const char *what = from_file ? "GetArchiveInfo(file)" : "GetArchiveInfo(memory)";
     HLOCAL info = UNTOUCHED;
-    uint32_t extra = (uint32_t)(choice(t->input, 2) & 0xF8) << (from_file ? 0 : 8);
-    uint32_t kind = from_file ? (choice(t->input, 3) % 7 == 0 ? 0 : 2 + choice(t->input, 3) % 6)
+    uint32_t extra = (uint32_t)(choice(t->in.input, 2) & 0xF8) << (from_file ? 0 : 8);
+    uint32_t kind = from_file ? (choice(t->in.input, 3) % 7 == 0 ? 0 : 2 + choice(t->in.input, 3) % 6)
                               : SOURCE_MEMORY;
-    int32_t got = from_file ? call_get_archive_info(t->p, t->listed.c_str(), (LONG_PTR)t->prefix,
+    int32_t got = from_file ? call_get_archive_info(t->in.p, t->listed.c_str(), (LONG_PTR)t->prefix,
                                                      kind | extra, &info)
-                            : call_get_archive_info(t->p, (const char *)t->image,
-                                                     (LONG_PTR)t->input.size, kind | extra,
+                            : call_get_archive_info(t->in.p, (const char *)t->in.image,
+                                                     (LONG_PTR)t->in.input.size, kind | extra,
                                                      &info);
-    ++t->run->calls;
+    ++t->in.run->calls;
     if (!t->dir.ok) {
-        expect_code(t, what, got, RESULT_UNKNOWN_FORMAT);
-        if (info != nullptr) contract_fail(t->run, "%s: failed check left the host's variable set", what);
-        blocks_back(t, what);
+        expect_code(&t->in, what, got, RESULT_UNKNOWN_FORMAT);
+        if (info != nullptr) contract_fail(t->in.run, "%s: failed check left the host's variable set", what);
+        blocks_back(&t->in, what);
         return;
     }
     uint64_t records = (uint64_t)t->dir.entries.size() + 1;
-    uint64_t bytes = records * plugin_list_record_size(t->run->wide);
+    uint64_t bytes = records * plugin_list_record_size(t->in.run->wide);
     if (bytes > 0x7FFFFFFFu) {
-        expect_code(t, what, got, RESULT_NO_MEMORY);
-        if (info != nullptr) contract_fail(t->run, "%s: host's variable not null", what);
-        blocks_back(t, what);
+        expect_code(&t->in, what, got, RESULT_NO_MEMORY);
+        if (info != nullptr) contract_fail(t->in.run, "%s: host's variable not null", what);
+        blocks_back(&t->in, what);
         return;
     }
-    if (!expect_code(t, what, got, RESULT_OK)) {
+    if (!expect_code(&t->in, what, got, RESULT_OK)) {
         if (got == RESULT_OK) LocalFree(info);
         return;
     }
     std::string block;
-    if (contract_take_block(t->run, info, (size_t)bytes, &block, what)) {
-        if (t->run->wide) check_list<FileInfoRecordW>(t, what, block);
+    if (contract_take_block(t->in.run, info, (size_t)bytes, &block, what)) {
+        if (t->in.run->wide) check_list<FileInfoRecordW>(t, what, block);
         else check_list<FileInfoRecord>(t, what, block);
     }
-    blocks_back(t, what);
+    blocks_back(&t->in, what);
 }
 
 void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_file) {
@@ -316,35 +266,35 @@ void find_member(Tolvane *t, const std::string &name, int ignore_case, int from_
     memset(&record, 0xA5, sizeof record);
     FileInfoRecord before = record;
     uint32_t flag = (ignore_case ? MATCH_IGNORE_CASE : 0) | (from_file ? SOURCE_FILE : SOURCE_MEMORY);
-    int32_t got = from_file ? call_get_file_info(t->p, t->listed.c_str(), (LONG_PTR)t->prefix,
+    int32_t got = from_file ? call_get_file_info(t->in.p, t->listed.c_str(), (LONG_PTR)t->prefix,
                                                   name.c_str(), flag, &record)
-                            : call_get_file_info(t->p, (const char *)t->image,
-                                                  (LONG_PTR)t->input.size, name.c_str(), flag,
+                            : call_get_file_info(t->in.p, (const char *)t->in.image,
+                                                  (LONG_PTR)t->in.input.size, name.c_str(), flag,
                                                   &record);
-    ++t->run->calls;
+    ++t->in.run->calls;
     if (!t->dir.ok) {
-        expect_code(t, what, got, RESULT_UNKNOWN_FORMAT);
+        expect_code(&t->in, what, got, RESULT_UNKNOWN_FORMAT);
         if (memcmp(&record, &before, sizeof record) != 0)
-            contract_fail(t->run, "%s: failed check wrote the host's record", what);
+            contract_fail(t->in.run, "%s: failed check wrote the host's record", what);
     } else {
         const FpkListed *match = nullptr;
         for (const FpkListed &e : t->dir.entries)
-            if (sought_name_matches(t->run->plugin, e.name, name, ignore_case)) {
+            if (sought_name_matches(t->in.run->plugin, e.name, name, ignore_case)) {
                 match = &e;
                 break;
             }
         if (match) {
             FileInfoRecord want = ref_record<FileInfoRecord>(*match);
-            if (expect_code(t, what, got, RESULT_OK) && check_record(t, what, &record, *match) &&
+            if (expect_code(&t->in, what, got, RESULT_OK) && check_record(t, what, &record, *match) &&
                 memcmp(&record, &want, sizeof record) != 0)
-                contract_fail(t->run, "%s: a byte without meaning is not 0", what);
+                contract_fail(t->in.run, "%s: a byte without meaning is not 0", what);
         } else {
-            expect_code(t, what, got, RESULT_READ_ERROR);
+            expect_code(&t->in, what, got, RESULT_READ_ERROR);
             if (record.method[0] != '\0')
-                contract_fail(t->run, "%s: no match, but method's first byte is not 0", what);
+                contract_fail(t->in.run, "%s: no match, but method's first byte is not 0", what);
         }
     }
-    blocks_back(t, what);
+    blocks_back(&t->in, what);
 }
 
 // GetFile from the archive file at `position`, as the directory says it ends.
@@ -360,7 +310,7 @@ Expected expect_member(Tolvane *t, uint32_t position) {
             e.code = RESULT_OK;
             e.name = entry.name;
             e.size = entry.size;
-            if ((uint64_t)position + entry.size > t->input.size) {
+            if ((uint64_t)position + entry.size > t->in.input.size) {
                 e.code = RESULT_READ_ERROR;
                 e.cut = 1;
             }
@@ -382,31 +332,31 @@ int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR le
     int reads = want.code == RESULT_OK || want.cut;
     std::vector<std::pair<int32_t, int32_t>> reports;
     if (reads && with_callback) {
-        if (!want.cut) reports = member_reports(want.size);
+        if (!want.cut) reports = fpk_reference_reports(want.size);
         if (cancel_at < reports.size()) {
             reports.resize(cancel_at + 1);
             primary = RESULT_CANCELLED;
         }
     }
     current_progress = &progress;
-    int32_t got = call_get_file(t->p, src, len, dest, flag, with_callback ? record_progress : nullptr,
+    int32_t got = call_get_file(t->in.p, src, len, dest, flag, with_callback ? record_progress : nullptr,
                                  progress.user);
     current_progress = nullptr;
-    ++t->run->calls;
+    ++t->in.run->calls;
     int accepted = got == primary;
     if (got == RESULT_INTERNAL_ERROR && primary == RESULT_OK && write_may_fail)
         accepted = 1;
     // A refused name may be found before or after the member is read.
     if (got == RESULT_CANCELLED && want.code == RESULT_INTERNAL_ERROR && with_callback &&
-        cancel_at < member_reports(want.size).size())
+        cancel_at < fpk_reference_reports(want.size).size())
         accepted = 1;
-    if (!accepted) expect_code(t, what, got, primary);
-    if (progress.wrong_user) contract_fail(t->run, "%s: callback got another user value", what);
+    if (!accepted) expect_code(&t->in, what, got, primary);
+    if (progress.wrong_user) contract_fail(t->in.run, "%s: callback got another user value", what);
     if (with_callback && got == primary && reads && progress.reports != reports) {
         std::string seen;
         for (auto &r : progress.reports)
             seen += "(" + std::to_string(r.first) + "," + std::to_string(r.second) + ")";
-        contract_fail(t->run, "%s: %zu reports, expected %zu: %.200s", what,
+        contract_fail(t->in.run, "%s: %zu reports, expected %zu: %.200s", what,
                       progress.reports.size(), reports.size(), seen.c_str());
     }
     *due = accepted;
@@ -419,8 +369,8 @@ void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t 
              with_callback ? ", callback" : "");
     Expected want = expect_member(t, position);
     // A cut member is refused before its block: any size it claims is cheap.
-    if (want.code == RESULT_OK && want.size > t->run->member_cap) return;
-    if (want.code == RESULT_OK) want.bytes = view_bytes(t->input, position, want.size);
+    if (want.code == RESULT_OK && want.size > t->in.run->member_cap) return;
+    if (want.code == RESULT_OK) want.bytes = view_bytes(t->in.input, position, want.size);
     HLOCAL block = UNTOUCHED;
     int due = 0;
     int32_t got = call_get_file(t, what, t->archive.c_str(), (LONG_PTR)(ULONG_PTR)position,
@@ -428,14 +378,14 @@ void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t 
                                 cancel_at, want, 0, &due);
     if (got == RESULT_OK && due) {
         std::string bytes;
-        if (contract_take_block(t->run, block, want.size, &bytes, what) && bytes != want.bytes)
-            contract_fail(t->run, "%s: the block is not the member's bytes", what);
+        if (contract_take_block(t->in.run, block, want.size, &bytes, what) && bytes != want.bytes)
+            contract_fail(t->in.run, "%s: the block is not the member's bytes", what);
     } else if (got == RESULT_OK) {
         LocalFree(block);  // success where a failure was due
     } else if (block != UNTOUCHED) {
-        contract_fail(t->run, "%s: failed call changed the host's variable", what);
+        contract_fail(t->in.run, "%s: failed call changed the host's variable", what);
     }
-    blocks_back(t, what);
+    blocks_back(&t->in, what);
 }
 
 // The member as written in the folder, found the way the platform resolves
@@ -460,7 +410,7 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
     int refused = 0;
     if (want.code == RESULT_OK || want.cut) {
         // A cut member is refused before its block: any size it claims is cheap.
-        if (want.code == RESULT_OK && want.size > t->run->member_cap) return;
+        if (want.code == RESULT_OK && want.size > t->in.run->member_cap) return;
         refused = name_leaves_folder(want.name) ||
                   t->out.size() + 1 + want.name.size() > OUTPUT_PATH_MAX;
         if (refused) {
@@ -476,11 +426,11 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
     // A file already in place: cut to the member when it is written, left as
     // it was when the member is cut short.
     int plain = (want.code == RESULT_OK || want.cut) && !may_fail;
-    int stale = plain && with_callback && (want.cut || cancel_at >= member_reports(want.size).size());
+    int stale = plain && with_callback && (want.cut || cancel_at >= fpk_reference_reports(want.size).size());
     std::string old;
     if (stale) {
         old.assign((want.cut ? 0 : want.size) + 13, '\xEE');  // a cut member writes nothing
-        contract_write_file(path, (const uint8_t *)old.data(), old.size());
+        write_whole_file(path, (const uint8_t *)old.data(), old.size());
     }
     std::vector<char> dest(t->out.begin(), t->out.end());
     dest.push_back('\0');
@@ -490,52 +440,52 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
     std::string bytes;
     if (got == RESULT_OK && due) {
         if (!contract_read_file(path, &bytes))
-            contract_fail(t->run, "%s: succeeded but wrote no file", what);
+            contract_fail(t->in.run, "%s: succeeded but wrote no file", what);
         else if (bytes != want.bytes)
-            contract_fail(t->run, "%s: succeeded but the file holds %zu bytes, not the member's %u",
+            contract_fail(t->in.run, "%s: succeeded but the file holds %zu bytes, not the member's %u",
                           what, bytes.size(), want.size);
     } else if (stale && want.cut && got != RESULT_OK) {
         if (!contract_read_file(path, &bytes) || bytes != old)
-            contract_fail(t->run, "%s: failed with %d but changed the file already there", what,
+            contract_fail(t->in.run, "%s: failed with %d but changed the file already there", what,
                           got);
         remove(path.c_str());
         if (!contract_folder_empty(t->out))
-            contract_fail(t->run, "%s: failed with %d but wrote into the folder", what, got);
+            contract_fail(t->in.run, "%s: failed with %d but wrote into the folder", what, got);
     } else if (got != RESULT_INTERNAL_ERROR && !contract_folder_empty(t->out)) {
-        contract_fail(t->run, "%s: failed with %d but wrote into the folder", what, got);
+        contract_fail(t->in.run, "%s: failed with %d but wrote into the folder", what, got);
     } else if (refused && !contract_folder_empty(t->out)) {
-        contract_fail(t->run, "%s: refused name, but something was created", what);
+        contract_fail(t->in.run, "%s: refused name, but something was created", what);
     }
     contract_empty_folder(t->out);
-    blocks_back(t, what);
+    blocks_back(&t->in, what);
 }
 
 void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
     const char *what = with_callback ? "GetFile(memory, to memory, callback)"
                                      : "GetFile(memory, to memory)";
-    uint32_t size = (uint32_t)t->input.size;
-    if (size > t->run->member_cap) return;
+    uint32_t size = (uint32_t)t->in.input.size;
+    if (size > t->in.run->member_cap) return;
     // The image is the member: it holds every byte, nothing is cut.
     Expected want = {size == 0 ? RESULT_MEMORY_ERROR : RESULT_OK, "noname",
-                     std::string((const char *)t->image, size), size, 0};
+                     std::string((const char *)t->in.image, size), size, 0};
     HLOCAL block = UNTOUCHED;
     int due = 0;
-    int32_t got = call_get_file(t, what, (const char *)t->image, (LONG_PTR)size,
+    int32_t got = call_get_file(t, what, (const char *)t->in.image, (LONG_PTR)size,
                                 (char *)&block, SOURCE_MEMORY | DEST_MEMORY, with_callback,
                                 cancel_at, want, 0, &due);
     if (got == RESULT_OK && due) {
         std::string bytes;
-        if (contract_take_block(t->run, block, size, &bytes, what) && bytes != want.bytes)
-            contract_fail(t->run, "%s: the block is not the image's bytes", what);
+        if (contract_take_block(t->in.run, block, size, &bytes, what) && bytes != want.bytes)
+            contract_fail(t->in.run, "%s: the block is not the image's bytes", what);
     } else if (got == RESULT_OK) {
         LocalFree(block);
     } else if (block != UNTOUCHED) {
-        contract_fail(t->run, "%s: failed call changed the host's variable", what);
+        contract_fail(t->in.run, "%s: failed call changed the host's variable", what);
     }
-    blocks_back(t, what);
+    blocks_back(&t->in, what);
     if (size > 0) {
-        want.bytes.assign((const char *)t->image, size);
-        extract_to_folder(t, (const char *)t->image, (LONG_PTR)size, SOURCE_MEMORY | DEST_FILE,
+        want.bytes.assign((const char *)t->in.image, size);
+        extract_to_folder(t, (const char *)t->in.image, (LONG_PTR)size, SOURCE_MEMORY | DEST_FILE,
                           want, 0, 0);
     }
 }
@@ -545,70 +495,54 @@ void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
 // record as they were.
 void refuse_null_pointers(Tolvane *t) {
     const char *what = "null pointers";
-    LONG_PTR claimed = (LONG_PTR)t->input.size + 1;
-    int32_t got = call_get_file_info(t->p, (const char *)t->image, (LONG_PTR)t->input.size, "m0",
+    LONG_PTR claimed = (LONG_PTR)t->in.input.size + 1;
+    int32_t got = call_get_file_info(t->in.p, (const char *)t->in.image, (LONG_PTR)t->in.input.size, "m0",
                                       SOURCE_MEMORY, nullptr);
-    expect_code(t, "GetFileInfo(no record)", got, RESULT_INTERNAL_ERROR);
+    expect_code(&t->in, "GetFileInfo(no record)", got, RESULT_INTERNAL_ERROR);
     HLOCAL info = UNTOUCHED;
-    got = call_get_archive_info(t->p, nullptr, claimed, SOURCE_MEMORY, &info);
-    expect_code(t, "GetArchiveInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
-    if (info != nullptr) contract_fail(t->run, "GetArchiveInfo(image at 0): host's variable not null");
-    FileInfoRecord record, before;
-    memset(&record, 0xA5, sizeof record);
-    before = record;
-    got = call_get_file_info(t->p, nullptr, claimed, "m0", SOURCE_MEMORY, &record);
-    expect_code(t, "GetFileInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
-    if (memcmp(&record, &before, sizeof record) != 0)
-        contract_fail(t->run, "GetFileInfo(image at 0): wrote the host's record");
+    got = call_get_archive_info(t->in.p, nullptr, claimed, SOURCE_MEMORY, &info);
+    expect_code(&t->in, "GetArchiveInfo(image at 0)", got, RESULT_INTERNAL_ERROR);
+    if (info != nullptr) contract_fail(t->in.run, "GetArchiveInfo(image at 0): host's variable not null");
+    expect_record_kept<FileInfoRecord>(&t->in, "GetFileInfo(image at 0)", [&](FileInfoRecord *r) {
+        return call_get_file_info(t->in.p, nullptr, claimed, "m0", SOURCE_MEMORY, r);
+    });
     HLOCAL block = UNTOUCHED;
-    got = call_get_file(t->p, nullptr, claimed, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
-    expect_code(t, "GetFile(image at 0)", got, RESULT_INTERNAL_ERROR);
-    if (block != UNTOUCHED) contract_fail(t->run, "GetFile(image at 0): changed the host's variable");
-    t->run->calls += 4;
-    blocks_back(t, what);
+    got = call_get_file(t->in.p, nullptr, claimed, (char *)&block, SOURCE_MEMORY | DEST_MEMORY, nullptr, 0);
+    expect_code(&t->in, "GetFile(image at 0)", got, RESULT_INTERNAL_ERROR);
+    if (block != UNTOUCHED) contract_fail(t->in.run, "GetFile(image at 0): changed the host's variable");
+    t->in.run->calls += 4;
+    blocks_back(&t->in, what);
 }
 
 void refuse_destination_kind(Tolvane *t) {
     HLOCAL block = UNTOUCHED;
-    uint32_t kind = 0x200u + ((uint32_t)(choice(t->input, 4) % 6) << 8);  // 0x200 .. 0x700
-    int32_t got = call_get_file(t->p, t->archive.c_str(), 0, (char *)&block, SOURCE_FILE | kind,
+    uint32_t kind = 0x200u + ((uint32_t)(choice(t->in.input, 4) % 6) << 8);  // 0x200 .. 0x700
+    int32_t got = call_get_file(t->in.p, t->archive.c_str(), 0, (char *)&block, SOURCE_FILE | kind,
                                  nullptr, 0);
-    ++t->run->calls;
-    expect_code(t, "GetFile(unknown destination kind)", got, RESULT_INTERNAL_ERROR);
+    ++t->in.run->calls;
+    expect_code(&t->in, "GetFile(unknown destination kind)", got, RESULT_INTERNAL_ERROR);
     if (block != UNTOUCHED)
-        contract_fail(t->run, "GetFile(unknown destination kind): changed the host's variable");
-    blocks_back(t, "GetFile(unknown destination kind)");
+        contract_fail(t->in.run, "GetFile(unknown destination kind): changed the host's variable");
+    blocks_back(&t->in, "GetFile(unknown destination kind)");
 }
 
 }  // namespace
 
 void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
     Tolvane t;
-    t.run = run;
-    t.p = run->plugin;
-    t.input = View{data, size};
-    t.live_at_start = contract_live_blocks(run);
-    t.dir = ref_directory(t.input, 0, ALL_ENTRIES);
-    t.prefix = choice(t.input, 0) % 23;
+    t.in = contract_input(run, data, size);
+    t.dir = ref_directory(t.in.input, 0, ALL_ENTRIES);
+    t.prefix = choice(t.in.input, 0) % 23;
     t.archive = contract_join(run->scratch, "a.fpk");
     t.listed = contract_join(run->scratch, "p.fpk");
     t.out = contract_join(run->scratch, "out");
-
-    // An exact-size copy, so that any read past the image's end is caught.
-    uint8_t *image = (uint8_t *)malloc(size ? size : 1);
-    if (size) memcpy(image, data, size);
-    t.image = image;
-    std::string listed(t.prefix, '\xA0');
-    if (size) listed.append((const char *)data, size);
-    if (!contract_write_file(t.archive, data, size) ||
-        !contract_write_file(t.listed, (const uint8_t *)listed.data(), listed.size())) {
-        contract_fail(run, "cannot write the scratch files in %s", run->scratch.c_str());
-        free(image);
+    if (!contract_input_file(&t.in, t.archive, 0, 0) || !contract_input_file(&t.in, t.listed, t.prefix, '\xA0')) {
+        contract_input_end(&t.in);
         return;
     }
     if (!contract_make_folder(t.out)) {
         contract_fail(run, "cannot make the output folder %s", t.out.c_str());
-        free(image);
+        contract_input_end(&t.in);
         return;
     }
     contract_empty_folder(t.out);
@@ -639,33 +573,33 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
     for (size_t i = 0; i < entries.size() && i < 3; ++i) positions.push_back(entries[i].offset);
     if (entries.size() > 3) positions.push_back(entries.back().offset);
     if (!entries.empty()) positions.push_back(entries[0].offset + 1);
-    positions.push_back((uint32_t)choice(t.input, 5) | (uint32_t)choice(t.input, 6) << 8);
+    positions.push_back((uint32_t)choice(t.in.input, 5) | (uint32_t)choice(t.in.input, 6) << 8);
     positions.push_back(0);
     for (size_t i = 0; i < positions.size(); ++i) {
-        size_t cancel_at = choice(t.input, 7 + i) % 40;
+        size_t cancel_at = choice(t.in.input, 7 + i) % 40;
         extract_to_memory(&t, positions[i], 0, 0);
         extract_to_memory(&t, positions[i], 1, cancel_at);
         if (!run->failure.empty()) break;
     }
     // Into the folder: the first member and one the input picks.
     if (!entries.empty()) {
-        const FpkListed &pick = entries[choice(t.input, 8) % entries.size()];
+        const FpkListed &pick = entries[choice(t.in.input, 8) % entries.size()];
         const FpkListed *targets[2] = {&entries[0], &pick};
         for (int i = 0; i < 2; ++i) {
             Expected want = expect_member(&t, targets[i]->offset);
             if (want.code == RESULT_OK && want.size <= run->member_cap)
-                want.bytes = view_bytes(t.input, targets[i]->offset, want.size);
+                want.bytes = view_bytes(t.in.input, targets[i]->offset, want.size);
             extract_to_folder(&t, t.archive.c_str(), (LONG_PTR)(ULONG_PTR)targets[i]->offset,
-                              SOURCE_FILE | DEST_FILE, want, i, choice(t.input, 9) % 40);
+                              SOURCE_FILE | DEST_FILE, want, i, choice(t.in.input, 9) % 40);
         }
     }
     extract_from_memory(&t, 0, 0);
-    extract_from_memory(&t, 1, choice(t.input, 10) % 40);
+    extract_from_memory(&t, 1, choice(t.in.input, 10) % 40);
     refuse_destination_kind(&t);
     // Now and then, as the input's byte says.
-    if (choice(t.input, 11) % 4 == 0) refuse_null_pointers(&t);
+    if (choice(t.in.input, 11) % 4 == 0) refuse_null_pointers(&t);
 
-    free(image);
+    contract_input_end(&t.in);
     remove(t.archive.c_str());
     remove(t.listed.c_str());
     contract_empty_folder(t.out);

@@ -44,3 +44,12 @@ Bytes fpk_reference_member(const Bytes &image, uint32_t offset, uint32_t size) {
     for (uint32_t i = 0; i < size; ++i) b[i] = byte_at(image.data(), image.size(), (uint64_t)offset + i);
     return b;
 }
+
+std::vector<std::pair<int32_t, int32_t>> fpk_reference_reports(uint32_t size) {
+    uint32_t steps = size / 32 == 0 ? size : 32;
+    std::vector<std::pair<int32_t, int32_t>> r;
+    for (uint32_t i = 0; i < steps; ++i) r.push_back({(int32_t)i, (int32_t)steps});
+    r.push_back({(int32_t)steps, (int32_t)steps});
+    r.push_back({0, 32});
+    return r;
+}

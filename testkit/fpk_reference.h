@@ -7,11 +7,12 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_bytes.h"
 
-// The largest count whose directory fits in the 32-bit positions.
+// The largest count an archive may claim; every test names it by this.
 constexpr uint32_t FPK_REFERENCE_COUNT_LIMIT = 89478484;
 
 struct FpkListed {
@@ -32,6 +33,11 @@ inline bool fpk_reference_read(const Bytes &image, uint64_t start, uint64_t limi
                                std::vector<FpkListed> *entries) {
     return fpk_reference_read(image.data(), image.size(), start, limit, entries);
 }
+
+// GetFile's progress reports (done, total) for a member of `size` bytes: 32
+// steps (or one per byte below 32), the completed count, then a report that
+// starts over at 0 of 32.
+std::vector<std::pair<int32_t, int32_t>> fpk_reference_reports(uint32_t size);
 
 // The member's bytes in the image, zeros past its end (where GetFile from a
 // file answers RESULT_READ_ERROR instead).

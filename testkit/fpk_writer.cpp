@@ -9,6 +9,15 @@ std::vector<FpkMember> make_members(uint32_t n) {
     return members;
 }
 
+Bytes make_fpk_claiming_most(size_t size, uint32_t first_size) {
+    Bytes image(size, 0);
+    fpk_set_count(image, FPK_REFERENCE_COUNT_LIMIT);
+    fpk_set_offset(image, 0, (uint32_t)fpk_entry_pos(FPK_REFERENCE_COUNT_LIMIT));
+    fpk_set_size(image, 0, first_size);
+    fpk_set_name(image, 0, "a");
+    return image;
+}
+
 uint32_t fpk_get_offset(const Bytes &image, uint32_t entry) {
     return le32_at(image, fpk_entry_pos(entry));
 }

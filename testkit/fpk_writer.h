@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fpk_reference.h"
 #include "test_bytes.h"
 
 constexpr uint32_t TEST_FPK_COUNT = 4;
@@ -29,6 +30,12 @@ std::vector<FpkMember> make_members(uint32_t n);
 
 // Byte position of entry i's fields.
 inline size_t fpk_entry_pos(uint32_t i) { return TEST_FPK_COUNT + (size_t)i * TEST_FPK_ENTRY; }
+
+// `size` bytes whose count claims the most entries a directory may have
+// (FPK_REFERENCE_COUNT_LIMIT): the first entry holds up (a member of
+// `first_size` bytes named "a" right after the claimed directory), the rest
+// of the directory reads as zeros.
+Bytes make_fpk_claiming_most(size_t size, uint32_t first_size);
 
 uint32_t fpk_get_offset(const Bytes &image, uint32_t entry);
 void fpk_set_count(Bytes &image, uint32_t count);

@@ -39,16 +39,14 @@ struct DllRow {
 };
 
 const DllRow DLL_ROWS[] = {
-    {"tolvane", SPI_TOLVANE_PATH, {"GetArchiveInfo", "GetArchiveInfoW", "GetFile", "GetFileInfo", "GetFileInfoW", "GetFileW",
-                                      "GetPluginInfo", "GetPluginInfoW", "IsSupported", "IsSupportedW"},
+    {"tolvane", SPI_TOLVANE_PATH, test_export_names(PLUGIN_ARCHIVE),
      {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll CreateFileW", "kernel32.dll GetLastError",
       "kernel32.dll LocalAlloc", "kernel32.dll LocalFree", "kernel32.dll LocalLock",
       "kernel32.dll LocalUnlock", "kernel32.dll ReadFile", "kernel32.dll SetEndOfFile",
       "kernel32.dll SetFilePointer", "kernel32.dll WriteFile", "msvcrt.dll _stricmp", "msvcrt.dll memcpy",
       "msvcrt.dll memset", "msvcrt.dll strchr", "msvcrt.dll strcmp", "msvcrt.dll strcpy", "msvcrt.dll strlen",
       "msvcrt.dll strspn", "msvcrt.dll toupper"}},
-    {"pellimor", SPI_PELLIMOR_PATH, {"GetPicture", "GetPictureInfo", "GetPictureInfoW", "GetPictureW", "GetPluginInfo",
-                                        "GetPluginInfoW", "GetPreview", "GetPreviewW", "IsSupported", "IsSupportedW"},
+    {"pellimor", SPI_PELLIMOR_PATH, test_export_names(PLUGIN_IMAGE),
      {"kernel32.dll CloseHandle", "kernel32.dll CreateFileA", "kernel32.dll CreateFileW", "kernel32.dll GetLastError",
       "kernel32.dll IsProcessorFeaturePresent", "kernel32.dll LocalAlloc", "kernel32.dll LocalFree",
       "kernel32.dll LocalLock", "kernel32.dll LocalUnlock", "kernel32.dll ReadFile", "kernel32.dll SetFilePointer",

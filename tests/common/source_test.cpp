@@ -198,7 +198,7 @@ TEST(Blocks, ZeroSizeCannotBeLockedAndHugeCannotBeHad) {
         uint32_t size;
         int32_t code;
     } rows[] = {{0, RESULT_MEMORY_ERROR}, {0x80000000u, RESULT_NO_MEMORY}, {0xFFFFFFFFu, RESULT_NO_MEMORY}};
-    int64_t live = test_live_blocks();
+    int64_t live = live_blocks();
     for (const Row &r : rows) {
         SourceStream s;
         source_open(&s, host_input_narrow(""), 0, SOURCE_MEMORY);
@@ -210,11 +210,11 @@ TEST(Blocks, ZeroSizeCannotBeLockedAndHugeCannotBeHad) {
         EXPECT_EQ(h, nullptr);
         EXPECT_EQ(p, nullptr);
     }
-    EXPECT_EQ(test_live_blocks(), live);
+    EXPECT_EQ(live_blocks(), live);
 }
 
 TEST(Blocks, AllocReleaseAndHandOver) {
-    int64_t live = test_live_blocks();
+    int64_t live = live_blocks();
     SourceStream s;
     source_open(&s, host_input_narrow(""), 0, SOURCE_MEMORY);
     HLOCAL h = nullptr;
@@ -230,7 +230,7 @@ TEST(Blocks, AllocReleaseAndHandOver) {
     memcpy(p, "abc", 3);
     LocalUnlock(h);
     EXPECT_EQ(test_take_block(h), (Bytes{'a', 'b', 'c'}));
-    EXPECT_EQ(test_live_blocks(), live);
+    EXPECT_EQ(live_blocks(), live);
 }
 
 }  // namespace

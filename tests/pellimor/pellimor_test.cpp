@@ -34,7 +34,7 @@ struct Picture {
 // seen to null them; handed-over blocks are taken and freed as a host does.
 Picture get_picture(const char *buf, LONG_PTR len, uint32_t flag, ProgressCallback progress = nullptr,
                     LONG_PTR user = 0, int wide = test_wide()) {
-    int64_t live = test_live_blocks();
+    int64_t live = live_blocks();
     HLOCAL info = (HLOCAL)(uintptr_t)0x5EED0;
     HLOCAL bits = (HLOCAL)(uintptr_t)0x5EED4;
     Picture pic;
@@ -46,7 +46,7 @@ Picture get_picture(const char *buf, LONG_PTR len, uint32_t flag, ProgressCallba
         EXPECT_EQ(info, nullptr);
         EXPECT_EQ(bits, nullptr);
     }
-    EXPECT_EQ(test_live_blocks(), live) << "a block was left behind";
+    EXPECT_EQ(live_blocks(), live) << "a block was left behind";
     return pic;
 }
 
@@ -586,21 +586,12 @@ TEST(Failures, MutationSweep) {
     const int rounds = (int)sweep_rounds(4000);
 #endif
     const Masks families[] = {MASKS_565, MASKS_555, {0x0101, 0, 0xFFFF0000}};
-    uint32_t x = 20260;
-    auto next = [&x] {
-        x = x * 1103515245u + 12345u;
-        return x >> 8;
-    };
+    TestRandom r{20260};
     for (int round = 0; round < rounds; ++round) {
-        int32_t w = 1 + (int32_t)(next() % 40), h = 1 + (int32_t)(next() % 5);
-        Bytes file = make_bmp16(w, h, families[next() % 3], random_pixels(w * h, next()));
-        uint32_t changes = 1 + next() % 4;
-        for (uint32_t c = 0; c < changes; ++c) {
-            // Most damage goes to the 66 bytes of headers and masks.
-            size_t at = next() % 4 ? next() % 66 : next() % file.size();
-            file[at] = (uint8_t)next();
-        }
-        if (next() % 4 == 0) file.resize(next() % (file.size() + 1));
+        int32_t w = 1 + (int32_t)random_below(&r, 40), h = 1 + (int32_t)random_below(&r, 5);
+        Bytes seed = make_bmp16(w, h, families[random_below(&r, 3)], random_pixels(w * h, (uint32_t)random_next(&r)));
+        // Most damage goes to the 66 bytes of headers and masks.
+        Bytes file = mutate_bytes(seed, 66, &r);
         uint32_t fw = 0, fh = 0;
         if (file.size() >= 26) {
             memcpy(&fw, &file[18], 4);

@@ -243,7 +243,7 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
         std::string out = test_scratch_dir();
         threads.emplace_back([&, t, out] {
             Caller caller{out, ""};
-            int64_t live = test_live_blocks();
+            int64_t live = live_blocks();
             uint64_t n = 0;
             for (int round = 0; round < rounds; ++round) {
                 // Even rounds: each thread starts at its own place in the list,
@@ -263,7 +263,7 @@ TEST(Concurrency, EightThreadsAgreeWithOne) {
                                      std::to_string(t);
                 }
             }
-            if (test_live_blocks() != live && trouble[t].empty())
+            if (live_blocks() != live && trouble[t].empty())
                 trouble[t] = "thread " + std::to_string(t) + " left blocks allocated";
             made += n;
         });

@@ -24,65 +24,6 @@ namespace {
 constexpr uint32_t FULL_SWEEP_INPUTS = 2000;
 constexpr uint64_t SWEEP_SEED = 0x5EEDF00DCAFEull;
 
-struct Random {
-    uint64_t state;
-    uint64_t next() {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    uint32_t below(uint32_t n) { return n ? (uint32_t)(next() % n) : 0; }
-};
-
-const uint32_t INTERESTING[] = {0,          1,          2,          0x10,       0x1F,
-                                0x20,       0x36,       0x42,       0x7F,       0x80,
-                                0xFF,       0x100,      0x7FFF,     0x8000,     0xFFFF,
-                                0x10000,    0x5555554,  0x5555555,  0x7FFFFFFE, 0x7FFFFFFF,
-                                0x80000000, 0xFFFFFFFE, 0xFFFFFFFF};
-
-Bytes mutate(const Bytes &seed, Random *r) {
-    Bytes b = seed;
-    uint32_t edits = 1 + r->below(4);
-    for (uint32_t e = 0; e < edits; ++e) {
-        uint32_t n = (uint32_t)b.size();
-        switch (r->below(7)) {
-        case 0:  // flip one bit
-            if (n) b[r->below(n)] ^= (uint8_t)(1u << r->below(8));
-            break;
-        case 1:  // one random byte
-            if (n) b[r->below(n)] = (uint8_t)r->next();
-            break;
-        case 2:  // an interesting 32-bit value, usually on a field boundary
-        case 3: {
-            if (n < 4) break;
-            uint32_t at = r->below(n - 3);
-            if (r->below(3)) at &= ~1u;
-            if (at < 70 && r->below(2)) at = at - at % 2;
-            uint32_t v = INTERESTING[r->below(sizeof INTERESTING / sizeof INTERESTING[0])];
-            if (r->below(4) == 0) v += r->below(5) - 2;
-            put_le32(b, at, v);
-            break;
-        }
-        case 4:  // cut short
-            if (n) b.resize(r->below(n));
-            break;
-        case 5: {  // random bytes appended
-            uint32_t extra = 1 + r->below(64);
-            for (uint32_t i = 0; i < extra; ++i) b.push_back((uint8_t)r->next());
-            break;
-        }
-        default: {  // a copied run of bytes elsewhere
-            if (n < 8) break;
-            uint32_t from = r->below(n), to = r->below(n), len = 1 + r->below(24);
-            for (uint32_t i = 0; i < len && from + i < n && to + i < n; ++i) b[to + i] = b[from + i];
-            break;
-        }
-        }
-    }
-    return b;
-}
-
 std::vector<Bytes> archive_seeds() {
     std::vector<Bytes> s;
     s.push_back(make_fpk({{"a.txt", pattern_bytes(5, 1)}}));
@@ -110,12 +51,12 @@ void sweep(const LoadedPlugin &plugin, const std::vector<Bytes> &seeds,
            void (*check)(ContractRun *, const uint8_t *, size_t), const char *name) {
     std::array<PluginCalls, 2> both = test_both_widths(&plugin);
     std::string scratch = test_scratch_dir();
-    Random r{SWEEP_SEED};
+    TestRandom r{SWEEP_SEED};
     uint64_t calls = 0;
     int failures = 0;
     const int inputs = (int)sweep_rounds(FULL_SWEEP_INPUTS);
     for (int i = 0; i < inputs && failures < 10; ++i) {
-        Bytes input = mutate(seeds[r.below((uint32_t)seeds.size())], &r);
+        Bytes input = mutate_bytes(seeds[random_below(&r, (uint32_t)seeds.size())], 0, &r);
         ContractRun run = contract_run(&both[i % 2], scratch);
         check(&run, input.data(), input.size());
         calls += run.calls;

@@ -61,10 +61,11 @@ TEST(FpkCheck, CountBoundaries) {
     struct Row {
         uint32_t count;
         int valid;
-    } rows[] = {{0, 0}, {1, 1}, {0xFFFFFFFF, 0}, {0x80000000u, 0}, {89478484, 1}, {89478485, 0}};
+    } rows[] = {{0, 0}, {1, 1}, {0xFFFFFFFF, 0}, {0x80000000u, 0}, {FPK_REFERENCE_COUNT_LIMIT, 1},
+                {FPK_REFERENCE_COUNT_LIMIT + 1, 0}};
     for (const Row &r : rows) {
         fpk_set_count(image, r.count);
-        fpk_set_offset(image, 0, r.count <= 89478484 ? r.count * 24 + 4 : 0x7FFFFFFF);
+        fpk_set_offset(image, 0, r.count <= FPK_REFERENCE_COUNT_LIMIT ? r.count * 24 + 4 : 0x7FFFFFFF);
         EXPECT_EQ(fpk_header_valid(image.data()), r.valid) << r.count;
         if (r.valid) {
             fpk_set_offset(image, 0, r.count * 24 + 3);
@@ -104,12 +105,7 @@ TEST(FpkDirectoryRead, MemoryFollowsTheEntriesThatPass) {
         EXPECT_GE(r.capacity, n);
         EXPECT_LE(r.capacity, n < FPK_READ_STEP ? n : 2 * n) << n;
     }
-    Bytes claim(1024, 0);
-    fpk_set_count(claim, 89478484);
-    fpk_set_offset(claim, 0, 89478484u * 24 + 4);
-    fpk_set_size(claim, 0, 1);
-    fpk_set_name(claim, 0, "a");
-    ReadResult r = read_directory(claim);
+    ReadResult r = read_directory(make_fpk_claiming_most(1024, 1));
     EXPECT_EQ(r.code, RESULT_UNKNOWN_FORMAT);
     EXPECT_LE(r.capacity, FPK_READ_STEP);
     // Broken late: the walk still stops there, at every step boundary.

@@ -29,15 +29,6 @@ int32_t WINAPI log_progress(int32_t done, int32_t total, LONG_PTR user) {
     return index == log->cancel_at ? 1 : 0;
 }
 
-std::vector<Report> expected_reports(uint32_t size) {
-    uint32_t steps = size / 32 ? 32 : size;
-    std::vector<Report> r;
-    for (uint32_t i = 0; i < steps; ++i) r.push_back({(int32_t)i, (int32_t)steps});
-    r.push_back({(int32_t)steps, (int32_t)steps});
-    r.push_back({0, 32});
-    return r;
-}
-
 void reset_reads() {
 #ifndef _WIN32
     winlayer_reset_calls();
@@ -208,7 +199,7 @@ TEST_F(TolvaneTest, ProgressOf100BytesIn32StepsAndARemainder) {
     ASSERT_EQ(get_to_memory(a.path.c_str(), a.entries[1].offset, SOURCE_FILE, &got, log_progress, (LONG_PTR)&log),
               RESULT_OK);
     EXPECT_EQ(got, pattern_bytes(100, 7));
-    EXPECT_EQ(log.reports, expected_reports(100));
+    EXPECT_EQ(log.reports, fpk_reference_reports(100));
 #ifndef _WIN32
     // One 3-byte read after each step's report, the 4-byte remainder before (32,32).
     ASSERT_EQ(log.reads.size(), 34u);
@@ -233,7 +224,7 @@ TEST_F(TolvaneTest, ProgressReadsSeenThroughAMemorySource) {
         ASSERT_EQ(get_to_memory((const char *)image.data(), (LONG_PTR)image.size(), SOURCE_MEMORY, &got,
                                 log_progress, (LONG_PTR)&log),
                   RESULT_OK);
-        EXPECT_EQ(log.reports, expected_reports(size)) << size;
+        EXPECT_EQ(log.reports, fpk_reference_reports(size)) << size;
         uint32_t chunk = size / 32 ? size / 32 : 1;
         uint32_t steps = size / 32 ? 32 : size;
         Bytes want(size);
@@ -250,7 +241,7 @@ TEST_F(TolvaneTest, ProgressOf5BytesIn5Steps) {
     ASSERT_EQ(get_to_memory(a.path.c_str(), a.entries[0].offset, SOURCE_FILE, &got, log_progress, (LONG_PTR)&log),
               RESULT_OK);
     EXPECT_EQ(got, (Bytes{1, 2, 3, 4, 5}));
-    EXPECT_EQ(log.reports, expected_reports(5));
+    EXPECT_EQ(log.reports, fpk_reference_reports(5));
 #ifndef _WIN32
     ASSERT_EQ(log.reads.size(), 7u);
     for (size_t i = 1; i <= 5; ++i) EXPECT_EQ(log.reads[i] - log.reads[i - 1], 1u) << i;
@@ -275,7 +266,7 @@ TEST_F(TolvaneTest, WithoutACallbackTheMemberIsOneRead) {
 TEST_F(TolvaneTest, CancellingAtAnyReportWritesNothing) {
     for (uint32_t size : {100u, 5u}) {
         Archive a = write_archive({{"member", pattern_bytes(size, 3)}});
-        size_t reports = expected_reports(size).size();
+        size_t reports = fpk_reference_reports(size).size();
         for (size_t k = 0; k < reports; ++k) {
             ProgressLog log;
             log.cancel_at = (int)k;

@@ -52,11 +52,11 @@ Bytes named(const std::string &name) {
     return make_fpk({{"first", {1, 2}}, {name, {3}}, {"last", {4}}});
 }
 
-// count 89478484 and a directory that holds up only for the entries the probe sees.
+// The largest count and a directory that holds up only for the entries the probe sees.
 Bytes huge_count_probe_valid() {
     Bytes image = make_fpk(make_members(TEST_PROBE_ENTRIES));
-    fpk_set_count(image, 89478484);
-    uint32_t offset = 89478484u * 24 + 4;
+    fpk_set_count(image, FPK_REFERENCE_COUNT_LIMIT);
+    uint32_t offset = (uint32_t)fpk_entry_pos(FPK_REFERENCE_COUNT_LIMIT);
     for (uint32_t i = 0; i < TEST_PROBE_ENTRIES; ++i) {
         fpk_set_offset(image, i, offset);
         offset += 1 + (i * 7) % 23;
@@ -75,25 +75,16 @@ const DirectoryCase DIRECTORY_CASES[] = {
     {"count0", [] { return with([](Bytes &b) { fpk_set_count(b, 0); }); }, 0, RESULT_UNKNOWN_FORMAT},
     {"count_minus1", [] { return with([](Bytes &b) { fpk_set_count(b, 0xFFFFFFFF); }); }, 0,
      RESULT_UNKNOWN_FORMAT},
-    {"count_89478485",
+    {"count_above_largest",
      [] {
          return with([](Bytes &b) {
-             fpk_set_count(b, 89478485);
+             fpk_set_count(b, FPK_REFERENCE_COUNT_LIMIT + 1);
              fpk_set_offset(b, 0, 0x7FFFFFFF);
          });
      },
      0, RESULT_UNKNOWN_FORMAT},
-    {"count_89478484", huge_count_probe_valid, 1, RESULT_UNKNOWN_FORMAT},
-    {"1KiB_claiming_89478484",
-     [] {
-         Bytes b(1024, 0);
-         fpk_set_count(b, 89478484);
-         fpk_set_offset(b, 0, 89478484u * 24 + 4);
-         fpk_set_size(b, 0, 10);
-         fpk_set_name(b, 0, "a");
-         return b;
-     },
-     0, RESULT_UNKNOWN_FORMAT},
+    {"count_largest", huge_count_probe_valid, 1, RESULT_UNKNOWN_FORMAT},
+    {"1KiB_claiming_largest", [] { return make_fpk_claiming_most(1024, 10); }, 0, RESULT_UNKNOWN_FORMAT},
     {"count_larger_than_entries", [] { return with([](Bytes &b) { fpk_set_count(b, 4); }); }, 0,
      RESULT_UNKNOWN_FORMAT},
     {"offset_exactly_directory_end",

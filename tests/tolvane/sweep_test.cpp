@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <random>
 
 #include "tolvane_suite.h"
 
@@ -113,33 +112,14 @@ TEST_F(Sweep, EveryTruncation) {
 }
 
 TEST_F(Sweep, Mutants) {
-    std::mt19937 rng(20260101);
+    TestRandom rng{20260101};
     std::vector<Bytes> seeds = seed_archives();
     std::string path = test_path(test_scratch_dir(), "mutant.fpk");
     int valid = 0;
     const int mutants = (int)sweep_rounds(FULL_MUTANTS);
     for (int m = 0; m < mutants; ++m) {
-        Bytes image = seeds[(size_t)m % seeds.size()];
-        int edits = 1 + (int)(rng() % 4);
-        for (int k = 0; k < edits; ++k) {
-            size_t at = rng() % image.size();
-            switch (rng() % 4) {
-            case 0: image[at] = (uint8_t)rng(); break;
-            case 1: image[at] ^= (uint8_t)(1u << (rng() % 8)); break;
-            // Directory fields nudged by one, where most faults hide.
-            case 2: {
-                if (image.size() < 4) break;
-                size_t field = (rng() % (image.size() / 4)) * 4;
-                if (field < 4 + 24 * 6) {
-                    uint32_t v = image[field] | image[field + 1] << 8 | image[field + 2] << 16 |
-                                 (uint32_t)image[field + 3] << 24;
-                    put_le32(image, field, v + ((rng() & 1) ? 1 : -1));
-                }
-                break;
-            }
-            default: image.resize(at + 1); break;
-            }
-        }
+        // Most damage to the count and the first six entries.
+        Bytes image = mutate_bytes(seeds[(size_t)m % seeds.size()], 4 + 24 * 6, &rng);
         // Files only for every fourth mutant: writing them dominates the time.
         // The widths alternate among all mutants and among those with files.
         check_image((m + m / 4) % 2, image, m % 4 == 0 ? path : std::string(),

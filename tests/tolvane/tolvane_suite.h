@@ -22,8 +22,8 @@ inline const PluginCalls &tolvane() { return tolvane_at(test_wide()); }
 // Every test checks that the calls it made left no block behind.
 class TolvaneTest : public testing::Test {
 protected:
-    void SetUp() override { live_at_start_ = test_live_blocks(); }
-    void TearDown() override { EXPECT_EQ(test_live_blocks(), live_at_start_) << "a block was left behind"; }
+    void SetUp() override { live_at_start_ = live_blocks(); }
+    void TearDown() override { EXPECT_EQ(live_blocks(), live_at_start_) << "a block was left behind"; }
     int64_t live_at_start_ = 0;
 };
 

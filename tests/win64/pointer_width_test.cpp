@@ -114,10 +114,10 @@ protected:
         pellimor = test_load_pellimor();
         ASSERT_NE(tolvane.get_archive_info, nullptr);
         ASSERT_NE(pellimor.get_picture, nullptr);
-        blocks_before = test_live_blocks();
+        blocks_before = live_blocks();
     }
     void TearDown() override {
-        EXPECT_EQ(test_live_blocks(), blocks_before) << "a block was left behind";
+        EXPECT_EQ(live_blocks(), blocks_before) << "a block was left behind";
         plugin_unload(&tolvane);
         plugin_unload(&pellimor);
     }

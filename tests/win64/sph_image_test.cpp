@@ -23,12 +23,8 @@ struct SphRow {
 };
 
 const SphRow SPH_ROWS[] = {
-    {"tolvane", SPI_TOLVANE_PATH, "tolvane.sph",
-     {"GetArchiveInfo", "GetArchiveInfoW", "GetFile", "GetFileInfo", "GetFileInfoW", "GetFileW",
-      "GetPluginInfo", "GetPluginInfoW", "IsSupported", "IsSupportedW"}},
-    {"pellimor", SPI_PELLIMOR_PATH, "pellimor.sph",
-     {"GetPicture", "GetPictureInfo", "GetPictureInfoW", "GetPictureW", "GetPluginInfo",
-      "GetPluginInfoW", "GetPreview", "GetPreviewW", "IsSupported", "IsSupportedW"}},
+    {"tolvane", SPI_TOLVANE_PATH, "tolvane.sph", test_export_names(PLUGIN_ARCHIVE)},
+    {"pellimor", SPI_PELLIMOR_PATH, "pellimor.sph", test_export_names(PLUGIN_IMAGE)},
 };
 
 const std::set<std::string> SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"};

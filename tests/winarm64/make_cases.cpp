@@ -35,17 +35,9 @@ const MaskFamily MASK_FAMILIES[] = {
 int make_folder(const std::string &path) { return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }
 
 int write_case(const std::string &path, const Bytes &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) {
-        fprintf(stderr, "make_cases: cannot create %s\n", path.c_str());
-        return 0;
-    }
-    size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
-    if (fclose(f) != 0 || written != bytes.size()) {
-        fprintf(stderr, "make_cases: cannot write %s\n", path.c_str());
-        return 0;
-    }
-    return 1;
+    if (write_whole_file(path, bytes)) return 1;
+    fprintf(stderr, "make_cases: cannot write %s\n", path.c_str());
+    return 0;
 }
 
 // The three-member archive the cuts and the names start from.
@@ -150,8 +142,8 @@ int write_bad(const std::string &dir) {
     const Bytes archive = small_archive();
     const Poke archive_pokes[] = {
         {"count-0", 0, 0, 4},                     {"count-2-of-3", 0, 2, 4},
-        {"count-4-of-3", 0, 4, 4},                {"count-most", 0, 89478484, 4},
-        {"count-above-most", 0, 89478485, 4},     {"count-2g", 0, 0x7FFFFFFF, 4},
+        {"count-4-of-3", 0, 4, 4},                {"count-most", 0, FPK_REFERENCE_COUNT_LIMIT, 4},
+        {"count-above-most", 0, FPK_REFERENCE_COUNT_LIMIT + 1, 4},     {"count-2g", 0, 0x7FFFFFFF, 4},
         {"count-negative", 0, 0xFFFFFFFF, 4},     {"first-inside-directory", 4, 20, 4},
         {"first-past-end", 4, 4096, 4},           {"first-negative", 4, 0x80000000, 4},
         {"size-0", 8, 0, 4},                      {"size-past-end", 8, 1000, 4},

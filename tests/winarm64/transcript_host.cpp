@@ -12,7 +12,7 @@
 // members. The transcript holds no address, handle or path of the run, only
 // the inputs' names, the answers and hashes of the blocks and files handed back.
 // Exit status 0 when every input was driven, 1 when the run could not start.
-#include "plugin_load.h"
+#include "plugin_exports.h"
 
 namespace {
 
@@ -282,11 +282,6 @@ void out_progress(Out *o, const Progress *p) {
 }
 
 // --- the two plug-ins -----------------------------------------------------
-
-template <typename Fn>
-void find_export(LoadedPlugin *p, Fn *fn, const char *name) {
-    *fn = (Fn)(void *)GetProcAddress((HMODULE)p->module, name);
-}
 
 // The plug-in's information strings through both sets, whole and cut short.
 void drive_info(Out *o, const LoadedPlugin *p) {
@@ -629,22 +624,10 @@ int load_plugin(Out *o, LoadedPlugin *p, const char16_t *path) {
         out_char(o, '\n');
         return 0;
     }
-    find_export(p, &p->get_plugin_info, "GetPluginInfo");
-    find_export(p, &p->is_supported, "IsSupported");
-    find_export(p, &p->get_archive_info, "GetArchiveInfo");
-    find_export(p, &p->get_file_info, "GetFileInfo");
-    find_export(p, &p->get_file, "GetFile");
-    find_export(p, &p->get_picture_info, "GetPictureInfo");
-    find_export(p, &p->get_picture, "GetPicture");
-    find_export(p, &p->get_preview, "GetPreview");
-    find_export(p, &p->get_plugin_info_w, "GetPluginInfoW");
-    find_export(p, &p->is_supported_w, "IsSupportedW");
-    find_export(p, &p->get_archive_info_w, "GetArchiveInfoW");
-    find_export(p, &p->get_file_info_w, "GetFileInfoW");
-    find_export(p, &p->get_file_w, "GetFileW");
-    find_export(p, &p->get_picture_info_w, "GetPictureInfoW");
-    find_export(p, &p->get_picture_w, "GetPictureW");
-    find_export(p, &p->get_preview_w, "GetPreviewW");
+    for (const PluginExport &e : PLUGIN_EXPORTS) {
+        plugin_export_at(p, e.slot) = (void *)GetProcAddress((HMODULE)p->module, e.name);
+        plugin_export_at(p, e.wide_slot) = (void *)GetProcAddress((HMODULE)p->module, e.wide_name);
+    }
     int archive = p->get_archive_info && p->get_file_info && p->get_file && p->get_archive_info_w &&
                   p->get_file_info_w && p->get_file_w;
     int image = p->get_picture_info && p->get_picture && p->get_preview && p->get_picture_info_w &&

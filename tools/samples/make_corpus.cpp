@@ -59,8 +59,8 @@ std::vector<Seed> archive_seeds() {
     };
     edit32("count-0", 0, 0);
     edit32("count-minus-1", 0, 0xFFFFFFFFu);
-    edit32("count-largest", 0, 89478484);
-    edit32("count-too-large", 0, 89478485);
+    edit32("count-largest", 0, FPK_REFERENCE_COUNT_LIMIT);
+    edit32("count-too-large", 0, FPK_REFERENCE_COUNT_LIMIT + 1);
     edit32("count-claims-more", 0, 4);
     edit32("offset-exactly-directory", 4, 4 + 3 * 24);
     edit32("offset-one-short", 4, 3 + 3 * 24);
@@ -211,11 +211,7 @@ std::vector<Seed> bitmap_seeds() {
 int write_seeds(const fs::path &dir, const std::vector<Seed> &seeds) {
     fs::create_directories(dir);
     for (const Seed &seed : seeds) {
-        fs::path p = dir / ("seed-" + seed.name);
-        FILE *f = fopen(p.string().c_str(), "wb");
-        if (!f) return 0;
-        if (!seed.bytes.empty()) fwrite(seed.bytes.data(), 1, seed.bytes.size(), f);
-        fclose(f);
+        if (!write_whole_file((dir / ("seed-" + seed.name)).string(), seed.bytes)) return 0;
     }
     printf("%s: %zu seeds\n", dir.string().c_str(), seeds.size());
     return 1;

@@ -19,14 +19,7 @@
 constexpr uint32_t PIXELS_PER_METRE_72DPI = 2835;
 
 static int write_file(const std::string &path, const Bytes &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) {
-        fprintf(stderr, "make_samples: cannot create %s\n", path.c_str());
-        return 0;
-    }
-    size_t written = fwrite(bytes.data(), 1, bytes.size(), f);
-    int closed = fclose(f) == 0;
-    if (written != bytes.size() || !closed) {
+    if (!write_whole_file(path, bytes)) {
         fprintf(stderr, "make_samples: cannot write %s\n", path.c_str());
         return 0;
     }

@@ -34,6 +34,17 @@ std::array<PluginCalls, 2> test_both_widths(const LoadedPlugin *plugin) {
 LoadedPlugin test_load_tolvane() { return test_load_plugin(SPI_TOLVANE_PATH); }
 LoadedPlugin test_load_pellimor() { return test_load_plugin(SPI_PELLIMOR_PATH); }
 
+std::vector<std::string> test_export_names(PluginKind kind) {
+    std::vector<std::string> names;
+    for (const PluginExport &e : PLUGIN_EXPORTS) {
+        if (e.kind != PLUGIN_ANY && e.kind != kind) continue;
+        names.push_back(e.name);
+        names.push_back(e.wide_name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::string test_scratch_dir() {
     static std::atomic<unsigned> counter{0};
     static const fs::path root = [] {
@@ -55,12 +66,7 @@ std::string test_path(const std::string &dir, const std::string &name) {
 }
 
 void test_write_file(const std::string &path, const Bytes &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << "cannot create " << path;
-    if (!bytes.empty()) {
-        EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    }
-    fclose(f);
+    ASSERT_TRUE(write_whole_file(path, bytes)) << "cannot write " << path;
 }
 
 std::u16string test_unicode_dir() {
@@ -75,23 +81,12 @@ std::u16string test_path_w(const std::u16string &dir, const std::u16string &name
 }
 
 void test_write_file_w(const std::u16string &path, const Bytes &bytes) {
-    HANDLE f = CreateFileW((LPCWSTR)path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot create a file, error " << GetLastError();
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(f, bytes.data(), (DWORD)bytes.size(), &written, nullptr));
-    EXPECT_EQ(written, bytes.size());
-    CloseHandle(f);
+    ASSERT_TRUE(write_whole_file(path, bytes.data(), bytes.size())) << "cannot write a file";
 }
 
 Bytes test_read_file_w(const std::u16string &path) {
     Bytes bytes;
-    HANDLE f = CreateFileW((LPCWSTR)path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    uint8_t chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(f, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    CloseHandle(f);
+    read_whole_file(path, &bytes);
     return bytes;
 }
 
@@ -123,12 +118,7 @@ std::string test_lossy_name(const std::u16string &name) {
 
 Bytes test_read_file(const std::string &path) {
     Bytes bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    fclose(f);
+    read_whole_file(path, &bytes);
     return bytes;
 }
 
@@ -137,31 +127,10 @@ bool test_file_exists(const std::string &path) {
     return fs::exists(path, ec);
 }
 
-int64_t test_live_blocks() {
-#ifdef _WIN32
-    return 0;
-#else
-    return winlayer_live_blocks();
-#endif
-}
-
 Bytes test_take_block(HLOCAL block) {
     Bytes bytes;
-    if (!block) {
-        ADD_FAILURE() << "no block handed over";
-        return bytes;
-    }
-    SIZE_T size = LocalSize(block);
-    void *p = LocalLock(block);
-    if (size > 0) {
-        EXPECT_NE(p, nullptr) << "a handed-over block must be lockable";
-        if (p) bytes.assign((const uint8_t *)p, (const uint8_t *)p + size);
-    }
-    if (p) {
-        // The host's lock must be the only one: the plug-in hands blocks over unlocked.
-        EXPECT_FALSE(LocalUnlock(block)) << "the block was handed over still locked";
-    }
-    EXPECT_EQ(LocalFree(block), nullptr) << "LocalFree of a handed-over block failed";
+    const char *wrong = take_block(block, &bytes);
+    if (wrong) ADD_FAILURE() << wrong;
     return bytes;
 }
 

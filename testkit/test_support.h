@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "contract.h"
 #include "plugin_calls.h"
+#include "plugin_exports.h"
 #include "test_bytes.h"
 
 // The plug-in built in this tree, loaded by file name as a host loads it.
@@ -26,6 +28,9 @@ int test_wide();
 // The calls into the plug-in by width (plugin_calls.h): [0] its 8-bit
 // exports, [1] its wide ones, any 8-bit name reaching them (UTF_LATIN1_BYTES).
 std::array<PluginCalls, 2> test_both_widths(const LoadedPlugin *plugin);
+
+// Every export a plug-in of `kind` has, 8-bit and wide, sorted by name.
+std::vector<std::string> test_export_names(PluginKind kind);
 
 // A fresh, empty folder for this test program, ending without a separator.
 // Each call gives a new one below the program's own scratch root.
@@ -51,10 +56,6 @@ std::string test_lossy_name(const std::u16string &name);
 // The whole file; an empty vector when it cannot be read (see test_file_exists).
 Bytes test_read_file(const std::string &path);
 bool test_file_exists(const std::string &path);
-
-// Live blocks the calling thread holds. Natively the Win32 layer counts them;
-// under Windows the count is not known and this returns 0.
-int64_t test_live_blocks();
 
 // Copies the contents of a hand-over block and frees it with LocalFree, as a
 // host does; fails the current test when the block is locked or LocalFree fails.

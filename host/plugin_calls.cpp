@@ -92,8 +92,8 @@ int plugin_has_wide_set(const LoadedPlugin *p, const char **missing) {
     int any = 0;
     *missing = nullptr;
     for (const PluginExport &e : PLUGIN_EXPORTS) {
-        if (plugin_export_at(p, e.wide_slot)) any = 1;
-        else if (plugin_export_at(p, e.slot) && !*missing) *missing = e.wide_name;
+        if (plugin_export_get(p, e.wide_slot)) any = 1;
+        else if (plugin_export_get(p, e.slot) && !*missing) *missing = e.wide_name;
     }
     if (!any) *missing = nullptr;
     return any && !*missing;

@@ -31,10 +31,13 @@ constexpr PluginExport PLUGIN_EXPORTS[] = {
 };
 #undef SPI_EXPORT_ROW
 
-// The export a LoadedPlugin keeps at `slot`, as an untyped pointer.
-inline void *&plugin_export_at(LoadedPlugin *plugin, size_t slot) {
-    return *(void **)((char *)plugin + slot);
+// The export a LoadedPlugin keeps at `slot`, as an untyped pointer, copied
+// byte for byte (the copy is the compiler's own: no C runtime is needed).
+inline void plugin_export_set(LoadedPlugin *plugin, size_t slot, void *fn) {
+    __builtin_memcpy((char *)plugin + slot, &fn, sizeof fn);
 }
-inline const void *plugin_export_at(const LoadedPlugin *plugin, size_t slot) {
-    return *(void *const *)((const char *)plugin + slot);
+inline void *plugin_export_get(const LoadedPlugin *plugin, size_t slot) {
+    void *fn;
+    __builtin_memcpy(&fn, (const char *)plugin + slot, sizeof fn);
+    return fn;
 }

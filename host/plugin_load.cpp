@@ -42,8 +42,8 @@ int plugin_load(LoadedPlugin *plugin, const char *path, char *why, size_t why_si
     }
 #endif
     for (const PluginExport &e : PLUGIN_EXPORTS) {
-        plugin_export_at(plugin, e.slot) = plugin_symbol(plugin, e.name);
-        plugin_export_at(plugin, e.wide_slot) = plugin_symbol(plugin, e.wide_name);
+        plugin_export_set(plugin, e.slot, plugin_symbol(plugin, e.name));
+        plugin_export_set(plugin, e.wide_slot, plugin_symbol(plugin, e.wide_name));
     }
     return 1;
 }

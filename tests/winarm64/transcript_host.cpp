@@ -625,8 +625,8 @@ int load_plugin(Out *o, LoadedPlugin *p, const char16_t *path) {
         return 0;
     }
     for (const PluginExport &e : PLUGIN_EXPORTS) {
-        plugin_export_at(p, e.slot) = (void *)GetProcAddress((HMODULE)p->module, e.name);
-        plugin_export_at(p, e.wide_slot) = (void *)GetProcAddress((HMODULE)p->module, e.wide_name);
+        plugin_export_set(p, e.slot, (void *)GetProcAddress((HMODULE)p->module, e.name));
+        plugin_export_set(p, e.wide_slot, (void *)GetProcAddress((HMODULE)p->module, e.wide_name));
     }
     int archive = p->get_archive_info && p->get_file_info && p->get_file && p->get_archive_info_w &&
                   p->get_file_info_w && p->get_file_w;

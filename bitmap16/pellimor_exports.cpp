@@ -100,7 +100,7 @@ int32_t bmp16_get_picture(HostInput buf, LONG_PTR len, uint32_t flag, HLOCAL *in
     green = derive_channel_scale(read_le32(masks + BMP_GREEN_MASK));
     blue = derive_channel_scale(read_le32(masks + BMP_BLUE_MASK));
     derive_pixel_lanes(&red, &green, &blue, &lanes);
-    if (!convert_picture((uint8_t *)pixel_data, &layout, &lanes, convert_best_path(), progress,
+    if (!convert_picture((uint8_t *)pixel_data, &layout, &lanes, convert_path_for(&layout), progress,
                          user)) {
         source_fail(&s, RESULT_CANCELLED, 0);
         goto done;

@@ -22,6 +22,7 @@ constexpr uint32_t BI_HEIGHT = 8;
 constexpr uint32_t BI_PLANES = 12;
 constexpr uint32_t BI_BIT_COUNT = 14;
 constexpr uint32_t BI_COMPRESSION = 16;
+constexpr uint32_t BI_SIZE_IMAGE = 20;
 constexpr uint32_t BI_CLR_USED = 32;  // colour-table entries; 0: all the depth allows
 
 constexpr uint16_t BMP_SIGNATURE = 0x4D42;  // "BM"
@@ -51,5 +52,6 @@ int check_bitmap_info_header(const uint8_t *header, int32_t *code);
 // The host's summary of a picture whose information header passed the check.
 void fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record);
 
-// The 40-byte information header of the 24-bit picture decoded from `info_header`.
-void write_dib_info_header(const uint8_t *info_header, uint8_t *out);
+// The 40-byte information header of the 24-bit picture decoded from
+// `info_header`, whose pixel block holds `image_size` bytes.
+void write_dib_info_header(const uint8_t *info_header, uint32_t image_size, uint8_t *out);

@@ -125,6 +125,7 @@ static Bytes expected_bmp24(const Bytes &in) {
     put_le32(out, 22, (uint32_t)ref.height);
     put_le16(out, 26, 1);
     put_le16(out, 28, 24);
+    put_le32(out, 34, (uint32_t)rows.size());  // biSizeImage
     put_le32(out, 50, 0);
     out.insert(out.end(), rows.begin(), rows.end());
     return out;

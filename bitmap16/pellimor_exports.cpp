@@ -6,7 +6,7 @@
 #include "checked.h"
 #include "pellimor_info.h"
 #include "plugin_info.h"
-#include "source.h"
+#include "bmp16_source.h"
 
 namespace {
 

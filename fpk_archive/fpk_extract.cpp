@@ -5,7 +5,7 @@
 #include "fpk_directory.h"
 #include "fpk_member_name.h"
 #include "fpk_output.h"
-#include "source.h"
+#include "fpk_source.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "checked.h"
 #include "fpk_directory.h"
-#include "source.h"
+#include "fpk_source.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "fpk_directory.h"
-#include "fpk_member_name.h"
 #include "fpk_output.h"
 #include "fpk_source.h"
 

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "fpk_member_name.h"
+#include "safe_name.h"
 #include "spihost.h"
 
 namespace {
@@ -214,8 +214,9 @@ int extract_member(const PluginCalls *h, const CommandLine *cl, const std::strin
     ProgressBar bar = progress_start(m.name);
     std::string path = output_path(cl->to_dir, m.name);
 
-    // One rule for every name a member is written under: the plug-in's own.
-    int stays_inside = fpk_name_stays_inside(m.name.c_str());
+    // One rule for every name a member is written under (safe_name.h), the
+    // one the plug-in applies as well.
+    int stays_inside = safe_name_stays_inside(m.name.c_str());
     if (stays_inside && !make_member_dirs(cl->to_dir, m.name)) return 0;
     if (!cl->memory) {
         int32_t code = get_file(h, *archive_name, position, dir, nullptr, &bar);

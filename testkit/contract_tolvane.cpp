@@ -84,17 +84,8 @@ std::string swap_case(std::string s) {
 }
 
 const char *code_name(int32_t code) {
-    switch (code) {
-    case RESULT_NOT_SUPPORTED: return "NOT_SUPPORTED";
-    case RESULT_OK: return "OK";
-    case RESULT_CANCELLED: return "CANCELLED";
-    case RESULT_UNKNOWN_FORMAT: return "UNKNOWN_FORMAT";
-    case RESULT_NO_MEMORY: return "NO_MEMORY";
-    case RESULT_MEMORY_ERROR: return "MEMORY_ERROR";
-    case RESULT_READ_ERROR: return "READ_ERROR";
-    case RESULT_INTERNAL_ERROR: return "INTERNAL_ERROR";
-    default: return "not an interface code";
-    }
+    const SpiResultText *text = spi_result_text(code);
+    return text ? text->name : "not an interface code";
 }
 
 // GetFile's reports for a member of `size` bytes: 32 steps (or one per byte

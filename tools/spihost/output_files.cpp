@@ -4,7 +4,7 @@
 #include <errno.h>
 #include <string.h>
 
-#include "bmp16_header.h"
+#include "bmp_layout.h"
 #include "checked.h"
 #include "spihost.h"
 #include "utf.h"
@@ -30,6 +30,9 @@ std::wstring windows_name(const std::string &utf8) {
 
 // Colour-table entries (RGBQUAD) are 4 bytes.
 constexpr uint32_t DIB_COLOUR_ENTRY_SIZE = 4;
+
+// The depth an image plug-in is expected to hand over; another is noted.
+constexpr uint32_t DIB_EXPECTED_BITS = 24;
 
 }  // namespace
 
@@ -193,7 +196,7 @@ int write_dib(const std::string &path, HLOCAL info, HLOCAL bits) {
         if (ok)
             printf("%s: %u x %u, %u-bit, %u bytes\n", path.c_str(), (unsigned)width,
                    (unsigned)height, (unsigned)bit_count, (unsigned)total);
-        if (ok && bit_count != BMP_OUTPUT_BITS)
+        if (ok && bit_count != DIB_EXPECTED_BITS)
             fprintf(stderr, "spihost: note: the plug-in handed over a %u-bit picture\n",
                     (unsigned)bit_count);
     }

@@ -15,7 +15,7 @@
 #include <stb_image.h>
 
 #include "bench_support.h"
-#include "bmp16_convert.h"
+#include "bmp16_convert_testing.h"
 #include "plugin_load.h"
 
 namespace {

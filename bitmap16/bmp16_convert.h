@@ -61,13 +61,6 @@ constexpr int CONVERT_SSSE3 = 1;
 constexpr int CONVERT_AVX2 = 2;
 int convert_best_path(void);
 
-// The name of a path for reports: "scalar", "SSSE3" or "AVX2".
-inline const char *convert_path_name(int path) {
-    if (path == CONVERT_AVX2) return "AVX2";
-    if (path == CONVERT_SSSE3) return "SSSE3";
-    return "scalar";
-}
-
 // Rows to convert, each `out_stride` after the last in the output and
 // `in_stride` in the input. The first row's input lies `lead` bytes ahead of
 // its output, and each next row's `lead_step` bytes nearer: in place that is
@@ -91,20 +84,8 @@ struct RowSpan {
 int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
                  int path);
 
-// The span's two framings below are written here, so that a plug-in carries
-// only the one it calls: the decoder converts in place, the tests and the
-// benchmarks between two arrays as well.
-
-// Converts `rows` rows of `width` pixels from `in`, rows `in_stride` bytes
-// apart, into triples at `out`, rows `out_stride` apart, each followed by
-// `pad` zero bytes. Input and output do not overlap.
-inline void convert_rows(uint8_t *out, uint32_t out_stride, const uint8_t *in,
-                         uint32_t in_stride, uint32_t rows, uint32_t width, uint32_t pad,
-                         const PixelLanes *lanes, int path) {
-    // Apart, no store can reach input not yet read.
-    const RowSpan span = {rows, width, pad, in_stride, out_stride, UINT32_MAX, 0, nullptr, 0};
-    convert_span(out, in, &span, lanes, path);
-}
+// The decoder's framing of the span; the tests' and benchmarks' own one,
+// between two arrays, is in bmp16_convert_testing.h.
 
 // Converts a whole picture in place in `block` (layout->out_size bytes, the
 // input rows in its last layout->in_size bytes), no store reaching input not

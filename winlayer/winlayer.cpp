@@ -1,5 +1,6 @@
 // Native stand-ins for the Win32 calls the plug-ins make, over POSIX.
 #include "winlayer.h"
+#include "winlayer_testing.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -29,6 +30,9 @@ struct WinlayerThread {
 thread_local WinlayerThread winlayer_thread = {};
 
 constexpr uint32_t BLOCK_MAGIC = 0x4B434C42;  // "BLCK"
+
+// The largest block LocalAlloc hands out: a 32-bit process never gets more.
+constexpr SIZE_T WINLAYER_MAX_BLOCK = 0x7FFFFFFF;
 
 // A moveable block: the handle addresses this record; the data has an
 // allocation of its own, as a moveable block's memory is apart from its handle

@@ -1,6 +1,6 @@
 // What tests and benchmarks ask of the native Win32 layer and Windows does
-// not offer: a count of the calling thread's live memory blocks and fault
-// injection (the k-th call of a chosen function fails). Hosts only: no
+// not offer: counts of the calling thread's live memory blocks and of their
+// bytes, and fault injection (the k-th call of a chosen function fails). Hosts only: no
 // plug-in includes it.
 #pragma once
 
@@ -10,6 +10,13 @@
 
 // Blocks allocated and not yet freed by the calling thread.
 int64_t winlayer_live_blocks(void);
+
+// Bytes in those blocks, counted at the sizes LocalAlloc was asked for, and
+// the most they came to since the last winlayer_restart_block_peak, which
+// starts the peak over at the bytes held then.
+int64_t winlayer_block_bytes(void);
+int64_t winlayer_block_peak(void);
+void winlayer_restart_block_peak(void);
 
 // Functions that can be made to fail.
 enum WinlayerCall {

@@ -12,16 +12,15 @@
 constexpr uint16_t BMP_INPUT_BITS = 16;
 constexpr uint16_t BMP_OUTPUT_BITS = 24;
 
-// Returns 1 when the 14 file-header bytes describe a bitmap we may read;
-// otherwise stores RESULT_UNKNOWN_FORMAT through `code` (when not null).
-int check_bitmap_file_header(const uint8_t *header, int32_t *code);
+// Returns 1 when the 14 file-header bytes describe a bitmap we may read.
+int bmp16_file_header_valid(const uint8_t *header);
 
 // Returns 1 when the 40 information-header bytes describe a bottom-up 16-bit
-// bit-field bitmap; otherwise as check_bitmap_file_header.
-int check_bitmap_info_header(const uint8_t *header, int32_t *code);
+// bit-field bitmap.
+int bmp16_info_header_valid(const uint8_t *header);
 
 // The host's summary of a picture whose information header passed the check.
-void fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record);
+void bmp16_fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record);
 
 // The 40-byte information header of the 24-bit picture decoded from `info_header`.
 void write_dib_info_header(const uint8_t *info_header, uint8_t *out);

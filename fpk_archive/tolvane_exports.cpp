@@ -26,7 +26,7 @@ int32_t fpk_is_supported(void *probe) {
     int supported = 0;
     if (!source_open_probe(&s, probe)) goto done;
     if (!source_read(&s, start, sizeof start)) goto done;
-    supported = check_fpk_directory(&s, start, FPK_PROBE_ENTRIES);
+    supported = fpk_directory_probe(&s, start, FPK_PROBE_ENTRIES);
 done:
     // A host handle whose position cannot be put back is a failed probe too.
     if (!source_close(&s)) supported = 0;

@@ -45,13 +45,13 @@ TEST(FpkCheck, LimitBoundsTheWalk) {
     for (uint32_t limit = 0; limit <= 12; ++limit) {
         SourceStream s = memory_stream(image);
         int expected = limit <= 6 ? 1 : 0;
-        EXPECT_EQ(check_fpk_directory(&s, image.data(), limit), expected) << limit;
+        EXPECT_EQ(fpk_directory_probe(&s, image.data(), limit), expected) << limit;
         EXPECT_EQ(s.code, expected ? RESULT_OK : RESULT_UNKNOWN_FORMAT) << limit;
     }
     // The header check applies whatever the limit.
     fpk_set_size(image, 0, 0);
     SourceStream s = memory_stream(image);
-    EXPECT_EQ(check_fpk_directory(&s, image.data(), 0), 0);
+    EXPECT_EQ(fpk_directory_probe(&s, image.data(), 0), 0);
 }
 
 TEST(FpkCheck, CountBoundaries) {

@@ -185,7 +185,7 @@ int extract_member(const PluginCalls *h, const CommandLine *cl, const std::strin
     }
     LONG_PTR position = (LONG_PTR)m.position;
     ProgressBar bar = progress_start(m.name);
-    std::string path = output_path(cl->to_dir, m.name);
+    std::string path = member_path(cl->to_dir, m.name);
 
     // One rule for every name a member is written under (safe_name.h), the
     // one the plug-in applies as well.

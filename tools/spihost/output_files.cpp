@@ -110,7 +110,7 @@ int make_dir(const char *path) {
     return 0;
 }
 
-std::string output_path(const char *dir, const std::string &name) {
+std::string member_path(const char *dir, const std::string &name) {
     std::string path = std::string(dir) + "/" + name;
 #ifndef _WIN32
     for (char &c : path)
@@ -123,7 +123,7 @@ std::string output_path(const char *dir, const std::string &name) {
 int make_member_dirs(const char *dir, const std::string &name) {
     for (size_t end = name.find_first_of("/\\"); end != std::string::npos;
          end = name.find_first_of("/\\", end + 1))
-        if (!make_dir(output_path(dir, name.substr(0, end)).c_str())) return 0;
+        if (!make_dir(member_path(dir, name.substr(0, end)).c_str())) return 0;
     return 1;
 }
 

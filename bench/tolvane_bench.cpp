@@ -130,8 +130,8 @@ size_t read_big_member(int fd, uint8_t *buf) {
 // What a host does without the plug-in: a fresh moveable block, one read of
 // the member's bytes into it. The block has the same layout as the one the
 // plug-in fills, so both copies meet the same alignment between page cache and
-// destination (a destination a few bytes after the source modulo 4 KiB slows
-// the kernel's copy by a quarter on this machine).
+// destination: a destination a few bytes after the source modulo 4 KiB slows
+// the kernel's copy (the README gives by how much).
 void BM_PlainRead(benchmark::State &state) {
     const std::string &path = big_archive();
     for (auto _ : state) {

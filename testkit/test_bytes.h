@@ -24,7 +24,7 @@ Bytes pattern_bytes(size_t n, uint32_t seed);
 
 // How much of each sweep a run makes: SPI_SWEEP_DIVISOR=N in the environment
 // asks for every Nth case (the 32-bit leg under CPU emulation, where each
-// call costs about 60 times as much); 1, the whole sweep, when unset.
+// call costs tens of times as much); 1, the whole sweep, when unset.
 uint32_t sweep_divisor();
 // `full` rounds divided so, at least one.
 uint32_t sweep_rounds(uint32_t full);

@@ -5,13 +5,15 @@
 
 #include <stdint.h>
 
-// BITMAPFILEHEADER: 14 bytes, byte-packed, little-endian.
+// BITMAPFILEHEADER: 14 bytes, byte-packed, little-endian, opened by the
+// signature "BM".
 constexpr uint32_t BMP_FILE_HEADER_SIZE = 14;
-constexpr uint32_t BF_TYPE = 0;
-constexpr uint32_t BF_SIZE = 2;
-constexpr uint32_t BF_RESERVED1 = 6;
-constexpr uint32_t BF_RESERVED2 = 8;
-constexpr uint32_t BF_OFF_BITS = 10;
+constexpr uint16_t BMP_SIGNATURE = 0x4D42;
+constexpr uint32_t BF_TYPE = 0;       // uint16: the signature
+constexpr uint32_t BF_SIZE = 2;       // uint32: the file's size in bytes
+constexpr uint32_t BF_RESERVED1 = 6;  // uint16: 0
+constexpr uint32_t BF_RESERVED2 = 8;  // uint16: 0
+constexpr uint32_t BF_OFF_BITS = 10;  // uint32: where the pixel rows start
 
 // BITMAPINFOHEADER: 40 bytes; offsets from its own start.
 constexpr uint32_t BMP_INFO_HEADER_SIZE = 40;
@@ -23,7 +25,6 @@ constexpr uint32_t BI_BIT_COUNT = 14;
 constexpr uint32_t BI_COMPRESSION = 16;
 constexpr uint32_t BI_CLR_USED = 32;  // colour-table entries; 0: all the depth allows
 
-constexpr uint16_t BMP_SIGNATURE = 0x4D42;  // "BM"
 constexpr uint32_t BMP_COMPRESSION_RGB = 0;
 constexpr uint32_t BMP_COMPRESSION_BITFIELDS = 3;
 

@@ -6,6 +6,7 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #define BMP16_X86 1
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -371,7 +372,7 @@ int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
     // Rows too short for a run of 32, or for a group of 16, need not pay
     // for setting up the wider paths.
     if (span->width < 32 && path == CONVERT_AVX2) path = CONVERT_SSSE3;
-    if (span->width < 16) path = CONVERT_SCALAR;
+    if (span->width < CONVERT_VECTOR_MIN_WIDTH) path = CONVERT_SCALAR;
     if (path == CONVERT_AVX2)
         return white ? convert_rows_avx2<true>(out, in, span, lanes)
                      : convert_rows_avx2<false>(out, in, span, lanes);
@@ -444,15 +445,59 @@ void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
         if (lane_channel(0xFFFF, lanes, c) != 0xFF) lanes->white_by_lanes = 0;
 }
 
-// Asked on every call, of what the system learned about the processor at
-// start-up: nothing is remembered between calls, and no CPUID is run, which
-// in a virtual machine can cost more than a small picture's whole decode.
-int convert_best_path(void) {
 #ifdef BMP16_X86
-    // The answer for AVX2 also says that the system saves the 256-bit registers.
+namespace {
+
+// The widest path by the processor's own CPUID, and for AVX2 the system's
+// saved-register mask (XCR0, read with XGETBV once CPUID says the system
+// enabled it): the 256-bit registers survive a thread switch only where the
+// system saves their upper halves.
+int processor_best_path(void) {
+    unsigned int a, b, c, d;
+    const unsigned int top = __get_cpuid_max(0, nullptr);  // 0 where there is no CPUID
+    if (top < 1) return CONVERT_SCALAR;
+    __cpuid(1, a, b, c, d);
+    if (!(c & bit_SSSE3)) return CONVERT_SCALAR;
+    const unsigned int avx_ready = bit_OSXSAVE | bit_AVX;
+    if ((c & avx_ready) != avx_ready || top < 7) return CONVERT_SSSE3;
+    uint32_t saved, saved_high;
+    __asm__ volatile("xgetbv" : "=a"(saved), "=d"(saved_high) : "c"(0));
+    const uint32_t xmm_ymm = 6;  // XCR0: the SSE and the AVX state
+    if ((saved & xmm_ymm) != xmm_ymm) return CONVERT_SSSE3;
+    __cpuid_count(7, 0, a, b, c, d);
+    return (b & bit_AVX2) ? CONVERT_AVX2 : CONVERT_SSSE3;
+}
+
+// The system's answer, from what it learned about the processor at start-up:
+// no CPUID. Systems older than the query's SSSE3 and AVX2 answers (Windows 10
+// before version 2004, Windows Server 2019) say no to both on any processor.
+int system_best_path(void) {
     if (IsProcessorFeaturePresent(PF_AVX2_INSTRUCTIONS_AVAILABLE)) return CONVERT_AVX2;
     if (IsProcessorFeaturePresent(PF_SSSE3_INSTRUCTIONS_AVAILABLE)) return CONVERT_SSSE3;
-#endif
     return CONVERT_SCALAR;
 }
 
+}  // namespace
+#endif
+
+// Both are asked on every call: nothing is remembered between calls.
+int convert_best_path(void) {
+#ifdef BMP16_X86
+    int path = system_best_path();
+    return path != CONVERT_SCALAR ? path : processor_best_path();
+#else
+    return CONVERT_SCALAR;
+#endif
+}
+
+int convert_path_for(const PixelLayout *layout) {
+    if (layout->width < CONVERT_VECTOR_MIN_WIDTH) return CONVERT_SCALAR;
+#ifdef BMP16_X86
+    int path = system_best_path();
+    if (path != CONVERT_SCALAR) return path;
+    if ((uint64_t)layout->width * layout->height < CONVERT_PROCESSOR_MIN_PIXELS) return CONVERT_SCALAR;
+    return processor_best_path();
+#else
+    return CONVERT_SCALAR;
+#endif
+}

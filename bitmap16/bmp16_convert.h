@@ -55,11 +55,26 @@ void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
                         const ChannelScale *blue, PixelLanes *lanes);
 
 // Ways through the conversion, each a superset of the one before in what the
-// processor must run; convert_best_path picks the fastest this one has.
+// processor must run; convert_best_path picks the fastest this processor has
+// and this system saves the registers of.
 constexpr int CONVERT_SCALAR = 0;
 constexpr int CONVERT_SSSE3 = 1;
 constexpr int CONVERT_AVX2 = 2;
 int convert_best_path(void);
+
+// Rows narrower than this run the scalar path on any processor: a group of
+// 16 pixels is the narrowest vector step.
+constexpr uint32_t CONVERT_VECTOR_MIN_WIDTH = 16;
+
+// Where the system's feature query says no, the processor is asked itself,
+// which in a virtual machine costs microseconds: only for pictures of at
+// least this many pixels, which gain far more than that from a wider path.
+constexpr uint64_t CONVERT_PROCESSOR_MIN_PIXELS = 65536;
+
+// The path for a picture of this layout: convert_best_path's, but without
+// asking anything for rows too narrow for a wider path, and without asking
+// the processor for pictures too small to gain from it.
+int convert_path_for(const PixelLayout *layout);
 
 // Rows to convert, each `out_stride` after the last in the output and
 // `in_stride` in the input. The first row's input lies `lead` bytes ahead of

@@ -40,12 +40,15 @@ void bmp16_fill_picture_info(const uint8_t *info_header, PictureInfoRecord *reco
     record->info_handle = nullptr;
 }
 
-void write_dib_info_header(const uint8_t *info_header, uint8_t *out) {
+void write_dib_info_header(const uint8_t *info_header, uint32_t image_size, uint8_t *out) {
     memset(out, 0, BMP_INFO_HEADER_SIZE);
     write_le32(out + BI_SIZE, BMP_INFO_HEADER_SIZE);
     memcpy(out + BI_WIDTH, info_header + BI_WIDTH, 4);
     memcpy(out + BI_HEIGHT, info_header + BI_HEIGHT, 4);
     memcpy(out + BI_PLANES, info_header + BI_PLANES, 2);
     write_le16(out + BI_BIT_COUNT, BMP_OUTPUT_BITS);
-    // biCompression stays BMP_COMPRESSION_RGB; image size, resolutions and colour counts stay 0.
+    // The image size may be 0 for BI_RGB, but hosts that copy exactly
+    // biSizeImage bytes out of the pixel block would then show nothing.
+    write_le32(out + BI_SIZE_IMAGE, image_size);
+    // biCompression stays BMP_COMPRESSION_RGB; resolutions and colour counts stay 0.
 }

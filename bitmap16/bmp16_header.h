@@ -22,5 +22,6 @@ int bmp16_info_header_valid(const uint8_t *header);
 // The host's summary of a picture whose information header passed the check.
 void bmp16_fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record);
 
-// The 40-byte information header of the 24-bit picture decoded from `info_header`.
-void write_dib_info_header(const uint8_t *info_header, uint8_t *out);
+// The 40-byte information header of the 24-bit picture decoded from
+// `info_header`, whose pixel block holds `image_size` bytes.
+void write_dib_info_header(const uint8_t *info_header, uint32_t image_size, uint8_t *out);

@@ -90,7 +90,7 @@ int32_t bmp16_get_picture(HostInput buf, LONG_PTR len, uint32_t flag, HLOCAL *in
     if (off_bits > BMP_PIXELS_AFTER_MASKS && !source_skip_to(&s, off_bits)) goto done;
 
     if (!block_alloc(&s, info, &info_data, read_le32(info_header + BI_SIZE))) goto done;
-    write_dib_info_header(info_header, (uint8_t *)info_data);
+    write_dib_info_header(info_header, layout.out_size, (uint8_t *)info_data);
     if (!block_alloc(&s, bits, &pixel_data, layout.out_size)) goto done;
     // The input rows go to the end of the output block and are converted
     // forward in place; what the source lacks reads as zeros, which is black.
@@ -100,7 +100,7 @@ int32_t bmp16_get_picture(HostInput buf, LONG_PTR len, uint32_t flag, HLOCAL *in
     green = derive_channel_scale(read_le32(masks + BMP_GREEN_MASK));
     blue = derive_channel_scale(read_le32(masks + BMP_BLUE_MASK));
     derive_pixel_lanes(&red, &green, &blue, &lanes);
-    if (!convert_picture((uint8_t *)pixel_data, &layout, &lanes, convert_best_path(), progress,
+    if (!convert_picture((uint8_t *)pixel_data, &layout, &lanes, convert_path_for(&layout), progress,
                          user)) {
         source_fail(&s, RESULT_CANCELLED, 0);
         goto done;

@@ -23,6 +23,7 @@ constexpr uint32_t BI_HEIGHT = 8;
 constexpr uint32_t BI_PLANES = 12;
 constexpr uint32_t BI_BIT_COUNT = 14;
 constexpr uint32_t BI_COMPRESSION = 16;
+constexpr uint32_t BI_SIZE_IMAGE = 20;
 constexpr uint32_t BI_CLR_USED = 32;  // colour-table entries; 0: all the depth allows
 
 constexpr uint32_t BMP_COMPRESSION_RGB = 0;

@@ -30,13 +30,14 @@ std::string ref_pixels(View v, const Bmp16Reference &b) {
     return std::string(rows.begin(), rows.end());
 }
 
+// The 24-bit header, its image size that of the rows handed over.
 std::string ref_dib_header(const Bmp16Reference &b) {
     std::string h(40, '\0');
-    uint32_t fields[3] = {40, (uint32_t)b.width, (uint32_t)b.height};
-    for (int f = 0; f < 3; ++f)
+    // biSize, biWidth, biHeight, biPlanes 1 and biBitCount 24, BI_RGB, biSizeImage.
+    uint32_t fields[6] = {40, (uint32_t)b.width, (uint32_t)b.height, 1 | 24u << 16, 0,
+                          (uint32_t)(b.out_stride * (uint64_t)b.height)};
+    for (int f = 0; f < 6; ++f)
         for (int i = 0; i < 4; ++i) h[4 * f + i] = (char)(fields[f] >> (8 * i));
-    h[12] = 1;
-    h[14] = 24;
     return h;
 }
 

@@ -28,6 +28,7 @@ struct WinlayerThread {
     enum WinlayerCall armed_call;
     uint32_t armed_at;
     enum WinlayerFault armed_fault;
+    int feature_query_predates;  // the processor-feature query says no, as on older systems
 };
 
 thread_local WinlayerThread winlayer_thread = {};
@@ -396,6 +397,7 @@ SIZE_T LocalSize(HLOCAL block) {
 int _stricmp(const char *a, const char *b) { return strcasecmp(a, b); }
 
 BOOL IsProcessorFeaturePresent(DWORD feature) {
+    if (winlayer_thread.feature_query_predates) return FALSE;
 #if defined(__i386__) || defined(__x86_64__)
     // The runtime's record of the processor, taken once when the program
     // starts, as Windows answers from what it learned at boot.
@@ -425,6 +427,10 @@ void winlayer_inject(enum WinlayerCall call, uint32_t k, enum WinlayerFault faul
     winlayer_thread.armed_call = call;
     winlayer_thread.armed_at = k;
     winlayer_thread.armed_fault = fault;
+}
+
+void winlayer_predate_feature_query(int predates) {
+    winlayer_thread.feature_query_predates = predates;
 }
 
 void winlayer_reset_calls(void) {

@@ -44,5 +44,9 @@ uint32_t winlayer_call_count(enum WinlayerCall call);
 // thread fail as `fault` says; k = 0 disarms it. One fault is armed at a time.
 void winlayer_inject(enum WinlayerCall call, uint32_t k, enum WinlayerFault fault);
 
+// With `predates` non-zero, IsProcessorFeaturePresent answers FALSE on this
+// thread, as systems that predate its SSSE3 and AVX2 answers do for those.
+void winlayer_predate_feature_query(int predates);
+
 // Clears the call counts and disarms any fault, for this thread.
 void winlayer_reset_calls(void);

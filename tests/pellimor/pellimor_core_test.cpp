@@ -20,6 +20,7 @@
 #include "bmp16_convert_testing.h"
 #include "bmp16_reference.h"
 #include "bmp16_writer.h"
+#include "host_habits.h"
 
 namespace {
 
@@ -104,8 +105,26 @@ std::vector<int> processor_paths() {
     return paths;
 }
 
+// Also where the system's feature query predates SSSE3 and AVX2 and says no.
 TEST(Conversion, BestPathIsTheFastestTheProcessorHas) {
-    EXPECT_EQ(convert_best_path(), processor_paths().back());
+#ifdef _WIN32
+    void *self = GetModuleHandleA(nullptr);
+#else
+    void *self = nullptr;
+#endif
+    PixelLayout narrow, small, large;
+    ASSERT_TRUE(derive_pixel_layout(CONVERT_VECTOR_MIN_WIDTH - 1, 9999, &narrow));
+    ASSERT_TRUE(derive_pixel_layout(255, 256, &small));  // just under CONVERT_PROCESSOR_MIN_PIXELS
+    ASSERT_TRUE(derive_pixel_layout(256, 256, &large));
+    for (int predates : {1, 0}) {
+        ASSERT_TRUE(feature_query_predates(self, predates));
+        const int best = processor_paths().back();
+        EXPECT_EQ(convert_best_path(), best) << "feature query predates: " << predates;
+        EXPECT_EQ(convert_path_for(&large), best) << "feature query predates: " << predates;
+        // Where only CPUID would tell, a small picture does not ask it.
+        EXPECT_EQ(convert_path_for(&small), predates ? CONVERT_SCALAR : best);
+        EXPECT_EQ(convert_path_for(&narrow), CONVERT_SCALAR);
+    }
 }
 
 // `size` bytes that end where a page begins that may not be read or written.

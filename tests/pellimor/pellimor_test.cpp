@@ -83,6 +83,8 @@ Bytes dib_header(int32_t w, int32_t h) {
     memcpy(&b[8], &h, 4);
     b[12] = 1;
     b[14] = 24;
+    const uint32_t image_size = (uint32_t)((3 * w + 3) & ~3) * (uint32_t)h;  // the rows handed over
+    memcpy(&b[20], &image_size, 4);
     return b;
 }
 

@@ -163,7 +163,9 @@ static Bytes expected_bmp24(const Bytes &in) {
     put32(&out, width);
     put32(&out, height);
     out.push_back(1), out.push_back(0), out.push_back(24), out.push_back(0);
-    for (int i = 0; i < 6; i++) put32(&out, 0);
+    put32(&out, 0);
+    put32(&out, out_stride * height);  // biSizeImage
+    for (int i = 0; i < 4; i++) put32(&out, 0);
     for (uint32_t y = 0; y < height; y++) {
         for (uint32_t x = 0; x < width; x++) {
             uint32_t p = le16(in, 66 + y * in_stride + x * 2);

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "bmp16_header.h"
 #include "spi.h"
 
 // A colour mask as the conversion widens it to 8 bits: the masked value is
@@ -16,20 +17,6 @@ struct ChannelScale {
 };
 
 ChannelScale derive_channel_scale(uint32_t mask);
-
-// Row strides and array sizes of a picture, all within 32 bits.
-struct PixelLayout {
-    uint32_t width;
-    uint32_t height;
-    uint32_t in_stride;   // 2 bytes a pixel, rounded up to a multiple of 4
-    uint32_t out_stride;  // 3 bytes a pixel plus `pad`
-    uint32_t pad;         // zero bytes that end each output row
-    uint32_t in_size;
-    uint32_t out_size;
-};
-
-// Returns 0 when a stride or array size does not fit in 32 bits.
-int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout);
 
 // Every channel of a pixel p in 0..0xFFFF is the high half of
 // ((p << shift) & mask) * factor. Think of the mask lifted until its top bit
@@ -55,12 +42,10 @@ void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
                         const ChannelScale *blue, PixelLanes *lanes);
 
 // Ways through the conversion, each a superset of the one before in what the
-// processor must run; convert_best_path picks the fastest this processor has
-// and this system saves the registers of.
+// processor must run.
 constexpr int CONVERT_SCALAR = 0;
 constexpr int CONVERT_SSSE3 = 1;
 constexpr int CONVERT_AVX2 = 2;
-int convert_best_path(void);
 
 // Rows narrower than this run the scalar path on any processor: a group of
 // 16 pixels is the narrowest vector step.
@@ -71,9 +56,11 @@ constexpr uint32_t CONVERT_VECTOR_MIN_WIDTH = 16;
 // least this many pixels, which gain far more than that from a wider path.
 constexpr uint64_t CONVERT_PROCESSOR_MIN_PIXELS = 65536;
 
-// The path for a picture of this layout: convert_best_path's, but without
-// asking anything for rows too narrow for a wider path, and without asking
-// the processor for pictures too small to gain from it.
+// The path for a picture of this layout: the fastest this processor has and
+// this system saves the registers of, but without asking anything for rows
+// too narrow for a wider path, and without asking the processor for pictures
+// too small to gain from it. Asked on every call: nothing is remembered
+// between calls.
 int convert_path_for(const PixelLayout *layout);
 
 // Rows to convert, each `out_stride` after the last in the output and

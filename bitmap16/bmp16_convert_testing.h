@@ -1,11 +1,21 @@
 // What the tests and benchmarks call in the conversion beside the decoder:
-// the conversion between two arrays and the paths' names. No plug-in
-// includes it.
+// the best path for any picture, the conversion between two arrays and the
+// paths' names. No plug-in includes it.
 #pragma once
 
 #include <stdint.h>
 
 #include "bmp16_convert.h"
+
+// The path for a picture that every path may take: the fastest this
+// processor has and this system saves the registers of (convert_path_for,
+// whose exemptions for narrow and small pictures do not apply).
+inline int convert_best_path(void) {
+    PixelLayout any = {};
+    any.width = CONVERT_VECTOR_MIN_WIDTH;
+    any.height = (uint32_t)(CONVERT_PROCESSOR_MIN_PIXELS / CONVERT_VECTOR_MIN_WIDTH);
+    return convert_path_for(&any);
+}
 
 // The name of a path for reports: "scalar", "SSSE3" or "AVX2".
 inline const char *convert_path_name(int path) {

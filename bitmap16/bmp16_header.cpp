@@ -25,6 +25,26 @@ int bmp16_info_header_valid(const uint8_t *header) {
     return 1;
 }
 
+int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout) {
+    uint32_t in_bytes, in_stride, out_bytes, out_stride, in_size, out_size;
+    if (!checked_mul_u32(width, 2, &in_bytes) || !checked_add_u32(in_bytes, 3, &in_stride))
+        return 0;
+    in_stride &= ~3u;
+    if (!checked_mul_u32(width, 3, &out_bytes)) return 0;
+    uint32_t pad = (0u - out_bytes) & 3u;
+    if (!checked_add_u32(out_bytes, pad, &out_stride)) return 0;
+    if (!checked_mul_u32(in_stride, height, &in_size)) return 0;
+    if (!checked_mul_u32(out_stride, height, &out_size)) return 0;
+    layout->width = width;
+    layout->height = height;
+    layout->in_stride = in_stride;
+    layout->out_stride = out_stride;
+    layout->pad = pad;
+    layout->in_size = in_size;
+    layout->out_size = out_size;
+    return 1;
+}
+
 void bmp16_fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record) {
     record->left = 0;
     record->top = 0;

@@ -15,7 +15,7 @@
 #include <stb_image.h>
 
 #include "bench_support.h"
-#include "bmp16_convert.h"
+#include "bmp16_convert_testing.h"
 #include "plugin_load.h"
 
 namespace {
@@ -199,7 +199,7 @@ int main(int argc, char **argv) {
     for (uint32_t w : {1024u, 4096u})
         for (size_t k = 0; k < sizeof MASK_CASES / sizeof MASK_CASES[0]; ++k) {
             const MaskCase &m = MASK_CASES[k];
-            // 5-6-5 keeps the line it has always had.
+            // 5-6-5, the common masks, is the line without a mask's name.
             char what[96];
             if (k == 0)
                 snprintf(what, sizeof what, "%ux%u conversion pass vs memcpy of the output", w, w);

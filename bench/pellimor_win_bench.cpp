@@ -11,7 +11,7 @@
 #include <stb_image.h>
 
 #include "bench_support.h"
-#include "bmp16_convert.h"
+#include "bmp16_convert_testing.h"
 #include "host_habits.h"
 #include "plugin_load.h"
 #include "win_clock.h"

@@ -9,19 +9,16 @@
 //   A 1 KiB file whose count claims the most entries a directory may have:
 //   peak under 1 MiB.
 //
-// Peak memory is measured by counting the heap: this program replaces malloc
-// and friends with thin wrappers over glibc's own that keep a live-byte count
-// and its high-water mark. Natively the Win32 layer's LocalAlloc is backed by
-// malloc, so every block the plug-in obtains is counted, with the allocator's
-// real chunk sizes (malloc_usable_size).
+// Peak memory is what the Win32 layer counts (winlayer_testing.h): the bytes
+// of the blocks the calling thread holds and their high-water mark. Every
+// block the plug-in obtains comes from its LocalAlloc, so the peak is the
+// plug-in's blocks alone, as Windows would have them.
 #include <fcntl.h>
-#include <malloc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <map>
 #include <string>
@@ -32,90 +29,24 @@
 #include "bench_support.h"
 #include "fpk_writer.h"
 #include "plugin_load.h"
+#include "winlayer_testing.h"
 
-// --- heap counting ---------------------------------------------------------
-
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void *__libc_memalign(size_t, size_t);
-void __libc_free(void *);
-}
+// --- heap meter ------------------------------------------------------------
 
 namespace {
 
-std::atomic<int64_t> heap_live{0};
-std::atomic<int64_t> heap_peak{0};
-
-void heap_add(void *p) {
-    if (!p) return;
-    int64_t now = heap_live += (int64_t)malloc_usable_size(p);
-    int64_t peak = heap_peak.load();
-    while (now > peak && !heap_peak.compare_exchange_weak(peak, now)) {
-    }
-}
-
-void heap_sub(void *p) {
-    if (p) heap_live -= (int64_t)malloc_usable_size(p);
-}
-
-}  // namespace
-
-extern "C" {
-void *malloc(size_t n) {
-    void *p = __libc_malloc(n);
-    heap_add(p);
-    return p;
-}
-void *calloc(size_t n, size_t size) {
-    void *p = __libc_calloc(n, size);
-    heap_add(p);
-    return p;
-}
-void *realloc(void *old, size_t n) {
-    heap_sub(old);
-    void *p = __libc_realloc(old, n);
-    heap_add(p ? p : (n ? old : nullptr));
-    return p;
-}
-void free(void *p) {
-    heap_sub(p);
-    __libc_free(p);
-}
-void *memalign(size_t align, size_t n) {
-    void *p = __libc_memalign(align, n);
-    heap_add(p);
-    return p;
-}
-void *aligned_alloc(size_t align, size_t n) { return memalign(align, n); }
-int posix_memalign(void **out, size_t align, size_t n) {
-    void *p = memalign(align, n);
-    if (!p) return ENOMEM;
-    *out = p;
-    return 0;
-}
-void *valloc(size_t n) { return memalign((size_t)sysconf(_SC_PAGESIZE), n); }
-void *pvalloc(size_t n) {
-    size_t page = (size_t)sysconf(_SC_PAGESIZE);
-    return memalign(page, (n + page - 1) / page * page);
-}
-}
-
-namespace {
-
-// Bytes the heap grew to above its level when the measurement started.
+// Block bytes the thread came to hold above its level when the measurement
+// started.
 struct PeakMeter {
     int64_t base;
 };
 
 PeakMeter peak_start() {
-    PeakMeter m = {heap_live.load()};
-    heap_peak = m.base;
-    return m;
+    winlayer_restart_block_peak();
+    return {winlayer_block_bytes()};
 }
 
-int64_t peak_bytes(const PeakMeter &m) { return heap_peak.load() - m.base; }
+int64_t peak_bytes(const PeakMeter &m) { return winlayer_block_peak() - m.base; }
 
 // --- archives --------------------------------------------------------------
 
@@ -199,8 +130,8 @@ size_t read_big_member(int fd, uint8_t *buf) {
 // What a host does without the plug-in: a fresh moveable block, one read of
 // the member's bytes into it. The block has the same layout as the one the
 // plug-in fills, so both copies meet the same alignment between page cache and
-// destination (a destination a few bytes after the source modulo 4 KiB slows
-// the kernel's copy by a quarter on this machine).
+// destination: a destination a few bytes after the source modulo 4 KiB slows
+// the kernel's copy (the README gives by how much).
 void BM_PlainRead(benchmark::State &state) {
     const std::string &path = big_archive();
     for (auto _ : state) {
@@ -310,7 +241,7 @@ public:
 };
 
 void report_memory() {
-    printf("\n== peak memory (heap bytes above the level before the call)\n");
+    printf("\n== peak memory (block bytes above the level before the call)\n");
     for (uint32_t count : {1000u, 100000u, 1000000u}) {
         const ListingArchive &a = listing_archive(count);
         uint64_t list = (uint64_t)(count + 1) * sizeof(FileInfoRecord);

@@ -1,8 +1,23 @@
+// The conversion of 16-bit bit-field pixels into 24-bit triples. Its
+// sections, in order:
+//
+//   1. The lanes: each channel's mask, shift and factor, worked out once a
+//      picture (derive_channel_scale, derive_pixel_lanes).
+//   2. The scalar path: pixels one by one, and the row loop and row ends that
+//      every path shares (report_rows, finish_row). ARM64 and rows narrower
+//      than a vector group take only this path.
+//   3. The SSSE3 path (x86): groups of 16 pixels, three 16-byte stores each.
+//   4. The AVX2 path (x86): runs of 32 pixels, three 32-byte stores each,
+//      with SSSE3 groups and single pixels where a row leaves no room for one.
+//   5. Choosing the path: convert_span sends a span down the path it may
+//      take; convert_path_for asks the system which paths the processor
+//      runs, and where it does not say, the processor.
+//
+// The picture's geometry (derive_pixel_layout) belongs to its header and is
+// in bmp16_header.cpp.
 #include "bmp16_convert.h"
 
 #include <string.h>
-
-#include "checked.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #define BMP16_X86 1
@@ -10,12 +25,60 @@
 #include <immintrin.h>
 #endif
 
+// --- 1. the lanes ----------------------------------------------------------
+
 namespace {
 
 // Channel c (0 blue, 1 green, 2 red) of pixel p, as PixelLanes describes.
 inline uint32_t lane_channel(uint32_t p, const PixelLanes *lanes, int c) {
     return ((p << lanes->shift[c]) & lanes->mask[c]) * lanes->factor[c] >> 16;
 }
+
+}  // namespace
+
+ChannelScale derive_channel_scale(uint32_t mask) {
+    ChannelScale scale = {mask, 0};
+    if (mask == 0) return scale;
+    uint32_t high = 32 - (uint32_t)__builtin_clz(mask);
+    uint32_t low = (uint32_t)__builtin_ctz(mask);
+    scale.width = high - low;
+    return scale;
+}
+
+void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
+                        const ChannelScale *blue, PixelLanes *lanes) {
+    const ChannelScale *scales[3] = {blue, green, red};
+    for (uint32_t c = 0; c < 3; ++c) {
+        const ChannelScale *s = scales[c];
+        uint32_t lift = 0, factor = 0;
+        if (s->mask != 0) {
+            uint32_t top = 31 - (uint32_t)__builtin_clz(s->mask);
+            if (top < 15) {
+                lift = 15 - top;
+                top = 15;
+            }
+            // A copy `at` bits below the first is the lifted value moved
+            // right by top - 7 + at, which the high half gives for a factor
+            // of 1 << (23 - top - at); one moved right by 16 or more is 0.
+            for (uint32_t at = 0; at < 8 && top + at <= 23; at += s->width)
+                factor |= 1u << (23 - top - at);
+        }
+        // The factor is below 1 << 9, so lifted by at most 7 it fits in 16
+        // bits; a lift of 8 or more belongs to a mask within the low byte,
+        // which moves up by 8 instead.
+        uint32_t shift = lift >= 8 ? 8 : 0;
+        lanes->mask[c] = (uint16_t)((s->mask & 0xFFFF) << shift);
+        lanes->shift[c] = (uint16_t)shift;
+        lanes->factor[c] = (uint16_t)(factor << (lift - shift));
+    }
+    lanes->white_by_lanes = 1;
+    for (int c = 0; c < 3; ++c)
+        if (lane_channel(0xFFFF, lanes, c) != 0xFF) lanes->white_by_lanes = 0;
+}
+
+// --- 2. the scalar path and the rows every path shares ---------------------
+
+namespace {
 
 inline void convert_pixels_scalar(uint8_t *out, const uint8_t *in, uint32_t count,
                                   const PixelLanes *lanes) {
@@ -68,13 +131,6 @@ int report_rows(uint8_t *out, const uint8_t *in, const RowSpan *span, const Setu
     return 1;
 }
 
-// A vector group of n pixels at pixel k loads input bytes 2k to 2k + 2n and
-// only then stores output bytes 3k to 3k + 3n; the next unread input is at
-// lead + 2k + 2n, so the group may run only while k + n <= lead. Groups read
-// and write exactly their own pixels, never a row's padding or what follows.
-// (Only the x86 paths have groups; ARM64 runs the scalar path.)
-[[maybe_unused]] inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
-
 // Ends a row whose first `done` pixels are converted: the rest one by one,
 // then the pad.
 inline void finish_row(uint8_t *out, const uint8_t *in, size_t done, const RowSpan *span,
@@ -91,7 +147,13 @@ void rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
     }
 }
 
+}  // namespace
+
 #ifdef BMP16_X86
+
+// --- 3. the SSSE3 path -----------------------------------------------------
+
+namespace {
 
 // A 32-bit Windows host may call with the stack aligned to 4 bytes only; the
 // vector spills need 16, or 32 for the AVX2 ones.
@@ -100,6 +162,12 @@ void rows_scalar(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
 #else
 #define BMP16_ALIGN_STACK
 #endif
+
+// A vector group of n pixels at pixel k loads input bytes 2k to 2k + 2n and
+// only then stores output bytes 3k to 3k + 3n; the next unread input is at
+// lead + 2k + 2n, so the group may run only while k + n <= lead. Groups read
+// and write exactly their own pixels, never a row's padding or what follows.
+inline uint32_t vector_room(uint32_t width, uint32_t lead) { return width < lead ? width : lead; }
 
 // A group of 16 pixels makes 48 output bytes, three chunks of 16. Chunk r
 // takes its pixels from the 8 that start at pixel 4r (input byte 8r), which
@@ -227,6 +295,12 @@ __attribute__((target("ssse3"))) BMP16_ALIGN_STACK int convert_rows_ssse3(
     chunks_128(lanes, &setup.k);
     return report_rows(out, in, span, &setup, rows_ssse3<WHITE>);
 }
+
+}  // namespace
+
+// --- 4. the AVX2 path ------------------------------------------------------
+
+namespace {
 
 // The AVX2 units of 32 pixels store 96 bytes as three stores of 32: store s
 // holds chunks 2s and 2s + 1 of the unit's six, each as the groups of 16
@@ -361,9 +435,11 @@ __attribute__((target("avx2"))) BMP16_ALIGN_STACK int convert_rows_avx2(
     return report_rows(out, in, span, &setup, rows_avx2<WHITE>);
 }
 
+}  // namespace
+
 #endif
 
-}  // namespace
+// --- 5. choosing the path --------------------------------------------------
 
 int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
                  int path) {
@@ -383,66 +459,6 @@ int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const Pix
     (void)path;
 #endif
     return report_rows(out, in, span, lanes, rows_scalar);
-}
-
-ChannelScale derive_channel_scale(uint32_t mask) {
-    ChannelScale scale = {mask, 0};
-    if (mask == 0) return scale;
-    uint32_t high = 32 - (uint32_t)__builtin_clz(mask);
-    uint32_t low = (uint32_t)__builtin_ctz(mask);
-    scale.width = high - low;
-    return scale;
-}
-
-int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout) {
-    uint32_t in_bytes, in_stride, out_bytes, out_stride, in_size, out_size;
-    if (!checked_mul_u32(width, 2, &in_bytes) || !checked_add_u32(in_bytes, 3, &in_stride))
-        return 0;
-    in_stride &= ~3u;
-    if (!checked_mul_u32(width, 3, &out_bytes)) return 0;
-    uint32_t pad = (0u - out_bytes) & 3u;
-    if (!checked_add_u32(out_bytes, pad, &out_stride)) return 0;
-    if (!checked_mul_u32(in_stride, height, &in_size)) return 0;
-    if (!checked_mul_u32(out_stride, height, &out_size)) return 0;
-    layout->width = width;
-    layout->height = height;
-    layout->in_stride = in_stride;
-    layout->out_stride = out_stride;
-    layout->pad = pad;
-    layout->in_size = in_size;
-    layout->out_size = out_size;
-    return 1;
-}
-
-void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
-                        const ChannelScale *blue, PixelLanes *lanes) {
-    const ChannelScale *scales[3] = {blue, green, red};
-    for (uint32_t c = 0; c < 3; ++c) {
-        const ChannelScale *s = scales[c];
-        uint32_t lift = 0, factor = 0;
-        if (s->mask != 0) {
-            uint32_t top = 31 - (uint32_t)__builtin_clz(s->mask);
-            if (top < 15) {
-                lift = 15 - top;
-                top = 15;
-            }
-            // A copy `at` bits below the first is the lifted value moved
-            // right by top - 7 + at, which the high half gives for a factor
-            // of 1 << (23 - top - at); one moved right by 16 or more is 0.
-            for (uint32_t at = 0; at < 8 && top + at <= 23; at += s->width)
-                factor |= 1u << (23 - top - at);
-        }
-        // The factor is below 1 << 9, so lifted by at most 7 it fits in 16
-        // bits; a lift of 8 or more belongs to a mask within the low byte,
-        // which moves up by 8 instead.
-        uint32_t shift = lift >= 8 ? 8 : 0;
-        lanes->mask[c] = (uint16_t)((s->mask & 0xFFFF) << shift);
-        lanes->shift[c] = (uint16_t)shift;
-        lanes->factor[c] = (uint16_t)(factor << (lift - shift));
-    }
-    lanes->white_by_lanes = 1;
-    for (int c = 0; c < 3; ++c)
-        if (lane_channel(0xFFFF, lanes, c) != 0xFF) lanes->white_by_lanes = 0;
 }
 
 #ifdef BMP16_X86
@@ -479,16 +495,6 @@ int system_best_path(void) {
 
 }  // namespace
 #endif
-
-// Both are asked on every call: nothing is remembered between calls.
-int convert_best_path(void) {
-#ifdef BMP16_X86
-    int path = system_best_path();
-    return path != CONVERT_SCALAR ? path : processor_best_path();
-#else
-    return CONVERT_SCALAR;
-#endif
-}
 
 int convert_path_for(const PixelLayout *layout) {
     if (layout->width < CONVERT_VECTOR_MIN_WIDTH) return CONVERT_SCALAR;

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "bmp16_header.h"
 #include "spi.h"
 
 // A colour mask as the conversion widens it to 8 bits: the masked value is
@@ -16,20 +17,6 @@ struct ChannelScale {
 };
 
 ChannelScale derive_channel_scale(uint32_t mask);
-
-// Row strides and array sizes of a picture, all within 32 bits.
-struct PixelLayout {
-    uint32_t width;
-    uint32_t height;
-    uint32_t in_stride;   // 2 bytes a pixel, rounded up to a multiple of 4
-    uint32_t out_stride;  // 3 bytes a pixel plus `pad`
-    uint32_t pad;         // zero bytes that end each output row
-    uint32_t in_size;
-    uint32_t out_size;
-};
-
-// Returns 0 when a stride or array size does not fit in 32 bits.
-int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout);
 
 // Every channel of a pixel p in 0..0xFFFF is the high half of
 // ((p << shift) & mask) * factor. Think of the mask lifted until its top bit
@@ -55,12 +42,10 @@ void derive_pixel_lanes(const ChannelScale *red, const ChannelScale *green,
                         const ChannelScale *blue, PixelLanes *lanes);
 
 // Ways through the conversion, each a superset of the one before in what the
-// processor must run; convert_best_path picks the fastest this processor has
-// and this system saves the registers of.
+// processor must run.
 constexpr int CONVERT_SCALAR = 0;
 constexpr int CONVERT_SSSE3 = 1;
 constexpr int CONVERT_AVX2 = 2;
-int convert_best_path(void);
 
 // Rows narrower than this run the scalar path on any processor: a group of
 // 16 pixels is the narrowest vector step.
@@ -71,17 +56,12 @@ constexpr uint32_t CONVERT_VECTOR_MIN_WIDTH = 16;
 // least this many pixels, which gain far more than that from a wider path.
 constexpr uint64_t CONVERT_PROCESSOR_MIN_PIXELS = 65536;
 
-// The path for a picture of this layout: convert_best_path's, but without
-// asking anything for rows too narrow for a wider path, and without asking
-// the processor for pictures too small to gain from it.
+// The path for a picture of this layout: the fastest this processor has and
+// this system saves the registers of, but without asking anything for rows
+// too narrow for a wider path, and without asking the processor for pictures
+// too small to gain from it. Asked on every call: nothing is remembered
+// between calls.
 int convert_path_for(const PixelLayout *layout);
-
-// The name of a path for reports: "scalar", "SSSE3" or "AVX2".
-inline const char *convert_path_name(int path) {
-    if (path == CONVERT_AVX2) return "AVX2";
-    if (path == CONVERT_SSSE3) return "SSSE3";
-    return "scalar";
-}
 
 // Rows to convert, each `out_stride` after the last in the output and
 // `in_stride` in the input. The first row's input lies `lead` bytes ahead of
@@ -106,20 +86,8 @@ struct RowSpan {
 int convert_span(uint8_t *out, const uint8_t *in, const RowSpan *span, const PixelLanes *lanes,
                  int path);
 
-// The span's two framings below are written here, so that a plug-in carries
-// only the one it calls: the decoder converts in place, the tests and the
-// benchmarks between two arrays as well.
-
-// Converts `rows` rows of `width` pixels from `in`, rows `in_stride` bytes
-// apart, into triples at `out`, rows `out_stride` apart, each followed by
-// `pad` zero bytes. Input and output do not overlap.
-inline void convert_rows(uint8_t *out, uint32_t out_stride, const uint8_t *in,
-                         uint32_t in_stride, uint32_t rows, uint32_t width, uint32_t pad,
-                         const PixelLanes *lanes, int path) {
-    // Apart, no store can reach input not yet read.
-    const RowSpan span = {rows, width, pad, in_stride, out_stride, UINT32_MAX, 0, nullptr, 0};
-    convert_span(out, in, &span, lanes, path);
-}
+// The decoder's framing of the span; the tests' and benchmarks' own one,
+// between two arrays, is in bmp16_convert_testing.h.
 
 // Converts a whole picture in place in `block` (layout->out_size bytes, the
 // input rows in its last layout->in_size bytes), no store reaching input not

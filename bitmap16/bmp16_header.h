@@ -1,56 +1,41 @@
-// The two headers that open a Windows bitmap, the checks that decide whether
-// it is a 16-bit bit-field bitmap, and the records built from them.
+// The checks that decide whether the two headers that open a Windows bitmap
+// (bmp_layout.h) describe a 16-bit bit-field bitmap, the picture's geometry,
+// and the records built from them.
 #pragma once
 
 #include <stdint.h>
 
+#include "bmp_layout.h"
 #include "spi.h"
 
-// BITMAPFILEHEADER: 14 bytes, byte-packed, little-endian.
-constexpr uint32_t BMP_FILE_HEADER_SIZE = 14;
-constexpr uint32_t BF_TYPE = 0;
-constexpr uint32_t BF_SIZE = 2;
-constexpr uint32_t BF_RESERVED1 = 6;
-constexpr uint32_t BF_RESERVED2 = 8;
-constexpr uint32_t BF_OFF_BITS = 10;
-
-// BITMAPINFOHEADER: 40 bytes; offsets from its own start.
-constexpr uint32_t BMP_INFO_HEADER_SIZE = 40;
-constexpr uint32_t BI_SIZE = 0;
-constexpr uint32_t BI_WIDTH = 4;
-constexpr uint32_t BI_HEIGHT = 8;
-constexpr uint32_t BI_PLANES = 12;
-constexpr uint32_t BI_BIT_COUNT = 14;
-constexpr uint32_t BI_COMPRESSION = 16;
-constexpr uint32_t BI_SIZE_IMAGE = 20;
-constexpr uint32_t BI_CLR_USED = 32;  // colour-table entries; 0: all the depth allows
-
-constexpr uint16_t BMP_SIGNATURE = 0x4D42;  // "BM"
-constexpr uint32_t BMP_COMPRESSION_RGB = 0;
-constexpr uint32_t BMP_COMPRESSION_BITFIELDS = 3;
+// The depth pellimor reads and the depth of the DIBs it hands over.
 constexpr uint16_t BMP_INPUT_BITS = 16;
 constexpr uint16_t BMP_OUTPUT_BITS = 24;
 
-constexpr uint32_t BMP_HEADERS_SIZE = BMP_FILE_HEADER_SIZE + BMP_INFO_HEADER_SIZE;
-// Red, green and blue masks, 32 bits each, directly after the information header.
-constexpr uint32_t BMP_MASKS_SIZE = 12;
-constexpr uint32_t BMP_RED_MASK = 0;
-constexpr uint32_t BMP_GREEN_MASK = 4;
-constexpr uint32_t BMP_BLUE_MASK = 8;
-// Pixel rows follow the masks unless bfOffBits names a later start.
-constexpr uint32_t BMP_PIXELS_AFTER_MASKS = BMP_HEADERS_SIZE + BMP_MASKS_SIZE;
-static_assert(BMP_PIXELS_AFTER_MASKS == 66, "masks end at byte 66");
-
-// Returns 1 when the 14 file-header bytes describe a bitmap we may read;
-// otherwise stores RESULT_UNKNOWN_FORMAT through `code` (when not null).
-int check_bitmap_file_header(const uint8_t *header, int32_t *code);
+// Returns 1 when the 14 file-header bytes describe a bitmap we may read.
+int bmp16_file_header_valid(const uint8_t *header);
 
 // Returns 1 when the 40 information-header bytes describe a bottom-up 16-bit
-// bit-field bitmap; otherwise as check_bitmap_file_header.
-int check_bitmap_info_header(const uint8_t *header, int32_t *code);
+// bit-field bitmap.
+int bmp16_info_header_valid(const uint8_t *header);
+
+// The geometry of a picture whose information header passed the check: its
+// row strides and array sizes in and out, all within 32 bits.
+struct PixelLayout {
+    uint32_t width;
+    uint32_t height;
+    uint32_t in_stride;   // 2 bytes a pixel, rounded up to a multiple of 4
+    uint32_t out_stride;  // 3 bytes a pixel plus `pad`
+    uint32_t pad;         // zero bytes that end each output row
+    uint32_t in_size;
+    uint32_t out_size;
+};
+
+// Returns 0 when a stride or array size does not fit in 32 bits.
+int derive_pixel_layout(uint32_t width, uint32_t height, PixelLayout *layout);
 
 // The host's summary of a picture whose information header passed the check.
-void fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record);
+void bmp16_fill_picture_info(const uint8_t *info_header, PictureInfoRecord *record);
 
 // The 40-byte information header of the 24-bit picture decoded from
 // `info_header`, whose pixel block holds `image_size` bytes.

@@ -1,11 +1,10 @@
-// GetFile and GetFileW: one member out of an archive, into a file in the
-// host's folder or into a block handed to the host.
+#include "fpk_extract.h"
+
 #include <string.h>
 
 #include "fpk_directory.h"
-#include "fpk_member_name.h"
 #include "fpk_output.h"
-#include "source.h"
+#include "fpk_source.h"
 
 namespace {
 
@@ -45,6 +44,8 @@ int fpk_read_member(SourceStream *s, uint8_t *data, uint32_t size, ProgressCallb
     if (!fpk_report(s, progress, steps, steps, user)) return 0;
     return fpk_report(s, progress, 0, FPK_PROGRESS_STEPS, user);
 }
+
+}  // namespace
 
 // With a file source `len` is the member's position, found in the directory
 // read from the file's start; with a memory source the image is the member.
@@ -108,17 +109,4 @@ done:
     fpk_directory_release(&dir);
     source_close(&s);
     return s.code;
-}
-
-}  // namespace
-
-SPI_EXPORT int32_t WINAPI GetFile(const char *src, LONG_PTR len, char *dest, uint32_t flag,
-                                  ProgressCallback progress, LONG_PTR user) {
-    return fpk_get_member(host_input_narrow(src), len, host_input_narrow(dest), flag, progress,
-                          user);
-}
-
-SPI_EXPORT int32_t WINAPI GetFileW(const char16_t *src, LONG_PTR len, char16_t *dest,
-                                   uint32_t flag, ProgressCallback progress, LONG_PTR user) {
-    return fpk_get_member(host_input_wide(src), len, host_input_wide(dest), flag, progress, user);
 }

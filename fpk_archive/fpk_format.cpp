@@ -46,7 +46,7 @@ int fpk_entries_valid(const uint8_t *directory, uint32_t first, uint32_t last) {
     return 1;
 }
 
-int check_fpk_directory(SourceStream *s, const uint8_t *directory, uint32_t limit) {
+int fpk_directory_probe(SourceStream *s, const uint8_t *directory, uint32_t limit) {
     if (fpk_header_valid(directory)) {
         uint32_t count = read_le32(directory);
         uint32_t n = count < limit ? count : limit;

@@ -64,6 +64,7 @@ int fpk_header_valid(const uint8_t *header);
 // `first` is at least 1.
 int fpk_entries_valid(const uint8_t *directory, uint32_t first, uint32_t last);
 
-// The header check, then the smaller of count and `limit` entries. On failure
-// the stream's code is RESULT_UNKNOWN_FORMAT.
-int check_fpk_directory(SourceStream *s, const uint8_t *directory, uint32_t limit);
+// IsSupported's judgement of the directory's start: the header check, then
+// the smaller of count and `limit` entries. On failure the stream's code is
+// RESULT_UNKNOWN_FORMAT.
+int fpk_directory_probe(SourceStream *s, const uint8_t *directory, uint32_t limit);

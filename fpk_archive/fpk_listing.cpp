@@ -1,10 +1,10 @@
-// GetArchiveInfo and GetFileInfo, and their wide siblings: the members of an
-// archive as FileInfoRecords (FileInfoRecordWs for the wide exports).
+#include "fpk_listing.h"
+
 #include <string.h>
 
 #include "checked.h"
 #include "fpk_directory.h"
-#include "source.h"
+#include "fpk_source.h"
 
 namespace {
 
@@ -58,6 +58,8 @@ int fpk_name_matches(const char *member, HostInput sought, int ignore_case) {
         if (a == 0) return 1;
     }
 }
+
+}  // namespace
 
 // The whole list: one record a member, then one of zeros. Every byte that a
 // record leaves without meaning is 0, so two listings of an archive are the
@@ -124,27 +126,4 @@ done:
     fpk_directory_release(&dir);
     source_close(&s);
     return s.code;
-}
-
-}  // namespace
-
-SPI_EXPORT int32_t WINAPI GetArchiveInfo(const char *buf, LONG_PTR len, uint32_t flag,
-                                         HLOCAL *info) {
-    return fpk_list_members(host_input_narrow(buf), len, flag, info);
-}
-
-SPI_EXPORT int32_t WINAPI GetArchiveInfoW(const char16_t *buf, LONG_PTR len, uint32_t flag,
-                                          HLOCAL *info) {
-    return fpk_list_members(host_input_wide(buf), len, flag, info);
-}
-
-SPI_EXPORT int32_t WINAPI GetFileInfo(const char *buf, LONG_PTR len, const char *filename,
-                                      uint32_t flag, FileInfoRecord *record) {
-    return fpk_find_member(host_input_narrow(buf), len, host_input_narrow(filename), flag, record);
-}
-
-SPI_EXPORT int32_t WINAPI GetFileInfoW(const char16_t *buf, LONG_PTR len,
-                                       const char16_t *filename, uint32_t flag,
-                                       FileInfoRecordW *record) {
-    return fpk_find_member(host_input_wide(buf), len, host_input_wide(filename), flag, record);
 }

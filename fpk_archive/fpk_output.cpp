@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "fpk_member_name.h"
+#include "safe_name.h"
 
 int fpk_output_path(HostInput dest, const char *name, FpkOutputPath *path, HostInput *out) {
     uint32_t dest_length = host_input_length(dest);
@@ -30,7 +30,7 @@ int fpk_write_member(SourceStream *s, HostInput dest, const char *name, const ui
                      uint32_t size) {
     FpkOutputPath path;
     HostInput path_name;
-    if (!fpk_name_stays_inside(name)) {
+    if (!safe_name_stays_inside(name)) {
         source_fail(s, RESULT_INTERNAL_ERROR, ERROR_INVALID_NAME);
         return 0;
     }

@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "source.h"
+#include "fpk_source.h"
 
 // Longest output path, without its terminator.
 constexpr uint32_t FPK_PATH_MAX = 259;

@@ -1,5 +1,9 @@
-// The archive plug-in's information table, GetPluginInfo and IsSupported.
+// The archive plug-in's exports, each 8-bit one beside its wide sibling:
+// information and probe here, listing in fpk_listing.cpp, extraction in
+// fpk_extract.cpp.
+#include "fpk_extract.h"
 #include "fpk_format.h"
+#include "fpk_listing.h"
 #include "plugin_info.h"
 #include "source.h"
 #include "tolvane_info.h"
@@ -22,7 +26,7 @@ int32_t fpk_is_supported(void *probe) {
     int supported = 0;
     if (!source_open_probe(&s, probe)) goto done;
     if (!source_read(&s, start, sizeof start)) goto done;
-    supported = check_fpk_directory(&s, start, FPK_PROBE_ENTRIES);
+    supported = fpk_directory_probe(&s, start, FPK_PROBE_ENTRIES);
 done:
     // A host handle whose position cannot be put back is a failed probe too.
     if (!source_close(&s)) supported = 0;
@@ -47,4 +51,36 @@ SPI_EXPORT int32_t WINAPI IsSupported(const char *filename, void *probe) {
 SPI_EXPORT int32_t WINAPI IsSupportedW(const char16_t *filename, void *probe) {
     (void)filename;
     return fpk_is_supported(probe);
+}
+
+SPI_EXPORT int32_t WINAPI GetArchiveInfo(const char *buf, LONG_PTR len, uint32_t flag,
+                                         HLOCAL *info) {
+    return fpk_list_members(host_input_narrow(buf), len, flag, info);
+}
+
+SPI_EXPORT int32_t WINAPI GetArchiveInfoW(const char16_t *buf, LONG_PTR len, uint32_t flag,
+                                          HLOCAL *info) {
+    return fpk_list_members(host_input_wide(buf), len, flag, info);
+}
+
+SPI_EXPORT int32_t WINAPI GetFileInfo(const char *buf, LONG_PTR len, const char *filename,
+                                      uint32_t flag, FileInfoRecord *record) {
+    return fpk_find_member(host_input_narrow(buf), len, host_input_narrow(filename), flag, record);
+}
+
+SPI_EXPORT int32_t WINAPI GetFileInfoW(const char16_t *buf, LONG_PTR len,
+                                       const char16_t *filename, uint32_t flag,
+                                       FileInfoRecordW *record) {
+    return fpk_find_member(host_input_wide(buf), len, host_input_wide(filename), flag, record);
+}
+
+SPI_EXPORT int32_t WINAPI GetFile(const char *src, LONG_PTR len, char *dest, uint32_t flag,
+                                  ProgressCallback progress, LONG_PTR user) {
+    return fpk_get_member(host_input_narrow(src), len, host_input_narrow(dest), flag, progress,
+                          user);
+}
+
+SPI_EXPORT int32_t WINAPI GetFileW(const char16_t *src, LONG_PTR len, char16_t *dest,
+                                   uint32_t flag, ProgressCallback progress, LONG_PTR user) {
+    return fpk_get_member(host_input_wide(src), len, host_input_wide(dest), flag, progress, user);
 }

@@ -6,9 +6,9 @@
 //
 // The lowest bit of the input's last byte picks the exports: 0 the 8-bit
 // ones, 1 the wide ones. Nothing is taken off the input: the checks read that
-// byte as before (modulo 23 or 3 for a prefix length, or as data), so the seed
-// corpus means what it did and every prefix goes with either width. An empty
-// input takes the 8-bit exports.
+// byte as they read every other (modulo 23 or 3 for a prefix length, or as
+// data), so an input means the same to both widths and every prefix goes with
+// either. An empty input takes the 8-bit exports.
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>

@@ -3,6 +3,9 @@
 #include <string.h>
 
 #include "plugin_exports.h"
+#ifdef _WIN32
+#include "code_page.h"
+#endif
 
 namespace {
 
@@ -243,10 +246,10 @@ std::string plugin_field_text(const void *field, size_t units, int wide) {
     while (n < units && text[n]) ++n;
 #ifdef _WIN32
     if (n == 0) return "";
-    int count = MultiByteToWideChar(CP_ACP, 0, text, (int)n, nullptr, 0);
-    if (count <= 0) return "";
+    int32_t count = utf16_from_code_page(text, (int32_t)n, nullptr, 0);
+    if (count == 0) return "";
     std::u16string wide_text((size_t)count, u'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, (int)n, (wchar_t *)&wide_text[0], count);
+    utf16_from_code_page(text, (int32_t)n, &wide_text[0], count);
     std::string out;
     utf8_from_utf16(wide_text.data(), wide_text.size(), &out);
     return out;
@@ -261,15 +264,11 @@ int plugin_narrow_text(const std::string &utf8, std::string *out) {
     std::u16string units;
     if (!utf16_from_utf8(utf8.data(), utf8.size(), UTF_EXACT, &units)) return 0;
     if (units.empty()) return 1;
-    const wchar_t *w = (const wchar_t *)units.data();
-    BOOL lost = FALSE;
-    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, (int)units.size(), nullptr, 0,
-                                nullptr, &lost);
-    if (n <= 0 || lost) return 0;
+    int32_t length = (int32_t)units.size();
+    int32_t n = code_page_from_utf16(units.data(), length, CODE_PAGE_EXACT, nullptr, 0);
+    if (n == 0) return 0;
     out->assign((size_t)n, '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, (int)units.size(), &(*out)[0], n, nullptr,
-                        &lost);
-    return !lost;
+    return code_page_from_utf16(units.data(), length, CODE_PAGE_EXACT, &(*out)[0], n) == n;
 #else
     *out = utf8;
     return 1;

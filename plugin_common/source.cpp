@@ -80,8 +80,8 @@ int source_open_probe(SourceStream *s, void *probe) {
     return 1;
 }
 
-// Called, never inlined, by source_read here and source_read_exact in the
-// header: one copy serves both, and a plug-in that calls only one of them
+// Called, never inlined, by source_read here and source_read_exact in
+// fpk_source.h: one copy serves both, and a plug-in that calls only one of them
 // carries no second copy.
 __attribute__((noinline)) int source_read_some(SourceStream *s, void *dest, uint32_t n, uint32_t *got) {
     if (source_is_memory(s)) {

@@ -4,16 +4,18 @@
 // Every operation returns 1 on success and 0 on failure, leaving the reason in
 // the stream's `code` and `os_error`. Reading past the end of the input is not
 // a failure, the missing bytes read as zeros, except where a caller asks for
-// bytes the input must hold (source_read_exact).
+// bytes the input must hold (source_read_exact, in fpk_source.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "spi.h"
 
-// What both plug-ins call is compiled once, in source.cpp; what only one of
-// them calls is written here, inline over those calls, or in a file of its
-// own, so that neither plug-in carries code that only the other one reaches.
+// What both plug-ins call is here, compiled once in source.cpp. What only one
+// of them calls lives in that plug-in's folder (fpk_archive/fpk_source.h,
+// bitmap16/bmp16_source.h), so that neither plug-in carries code that only
+// the other one reaches; a plug-in that comes to call such an operation as
+// well moves it here.
 
 // What an export received as its input or its folder: a file or folder
 // name, 8-bit text in the host's code page from a plain export or UTF-16
@@ -27,21 +29,6 @@ struct HostInput {
 
 inline HostInput host_input_narrow(const char *data) { return HostInput{data, 0}; }
 inline HostInput host_input_wide(const char16_t *data) { return HostInput{data, 1}; }
-
-// Unit `i` of the name, zero-extended.
-inline uint32_t host_input_unit(HostInput name, uint32_t i) {
-    if (name.wide) return ((const char16_t *)name.data)[i];
-    return ((const unsigned char *)name.data)[i];
-}
-
-// Number of units (bytes or UTF-16 units) before the name's terminator; a
-// null name is empty.
-inline uint32_t host_input_length(HostInput name) {
-    uint32_t n = 0;
-    if (!name.data) return 0;
-    while (host_input_unit(name, n)) ++n;
-    return n;
-}
 
 // CreateFileA or CreateFileW as the name is, with no security attributes,
 // flags or template. A null name is opened as an empty one, which fails.
@@ -99,19 +86,6 @@ int source_position(SourceStream *s, uint32_t target);
 // Reads exactly n bytes into dest; what the input does not hold reads as zeros.
 int source_read(SourceStream *s, void *dest, uint32_t n);
 
-// Reads exactly n bytes into dest, for data the input promises in full: an
-// input that ends first is RESULT_READ_ERROR (os_error ERROR_HANDLE_EOF), and
-// dest then holds what was obtained followed by bytes of no defined value.
-inline int source_read_exact(SourceStream *s, void *dest, uint32_t n) {
-    uint32_t got = 0;
-    if (!source_read_some(s, dest, n, &got)) return 0;
-    if (got < n) {
-        source_fail(s, RESULT_READ_ERROR, ERROR_HANDLE_EOF);
-        return 0;
-    }
-    return 1;
-}
-
 // Positions at `offset` from where the stream was opened.
 inline int source_seek(SourceStream *s, uint32_t offset) {
     if (source_is_memory(s)) {
@@ -129,35 +103,6 @@ inline int source_seek(SourceStream *s, uint32_t offset) {
     return source_position(s, s->origin + offset);
 }
 
-// Positions at `offset` from the start of the file, whatever the origin.
-inline int source_seek_absolute(SourceStream *s, uint32_t offset) {
-    if (source_is_memory(s)) return source_seek(s, offset);
-    return source_position(s, offset);
-}
-
-// Moves on to byte `offset` from where the stream was opened, as if the bytes
-// before it were read: a memory image that ends sooner is left at its end, a
-// file is positioned there (past its end too), and reads then give zeros.
-inline int source_skip_to(SourceStream *s, uint32_t offset) {
-    if (!source_is_memory(s)) return source_seek(s, offset);
-    uintptr_t length = (uintptr_t)(s->end - s->base);
-    s->cursor = s->base + (offset < length ? offset : length);
-    return 1;
-}
-
-// Reads n bytes (n <= size) into the last n bytes of the `size`-byte block
-// at `block`, so that the input ends where the block ends; zeros past the
-// input's end, as source_read.
-inline int source_read_tail(SourceStream *s, void *block, uint32_t size, uint32_t n) {
-    return source_read(s, (uint8_t *)block + (size - n), n);
-}
-
-// The input holds n bytes at `offset` from where the stream was opened; when
-// it does not, RESULT_READ_ERROR (os_error ERROR_HANDLE_EOF). A file is
-// measured at its end, where it is left: position it before reading on.
-// (In source_holds.cpp.)
-int source_holds(SourceStream *s, uint32_t offset, uint32_t n);
-
 // Closes an owned file or restores a borrowed handle's position. Safe to call
 // on a stream that failed to open or is already closed.
 int source_close(SourceStream *s);
@@ -170,13 +115,6 @@ int block_alloc_with(SourceStream *s, HLOCAL *handle, void **data, uint32_t size
 // *data. The contents are not cleared.
 inline int block_alloc(SourceStream *s, HLOCAL *handle, void **data, uint32_t size) {
     return block_alloc_with(s, handle, data, size, LMEM_MOVEABLE);
-}
-
-// block_alloc of a block whose every byte is 0, for results whose bytes the
-// caller does not all write. The system clears it (LMEM_ZEROINIT), which for
-// a large block costs nothing: fresh pages come zeroed.
-inline int block_alloc_cleared(SourceStream *s, HLOCAL *handle, void **data, uint32_t size) {
-    return block_alloc_with(s, handle, data, size, LMEM_MOVEABLE | LMEM_ZEROINIT);
 }
 
 // Unlocks and frees the block in *handle, if any, and nulls the variable.

@@ -1,5 +1,5 @@
 // The plug-in interface shared by both plug-ins and by every host we build:
-// result codes, flag bits, the progress callback, the records handed to the
+// result codes (spi_result.h), flag bits, the progress callback, the records handed to the
 // host and the signatures of the exports.
 //
 // Integers are 32-bit. Types that the interface widens for 64-bit hosts (the
@@ -13,17 +13,7 @@
 #include <stdint.h>
 
 #include "platform.h"
-
-enum SpiResult : int32_t {
-    RESULT_NOT_SUPPORTED = -1,
-    RESULT_OK = 0,
-    RESULT_CANCELLED = 1,
-    RESULT_UNKNOWN_FORMAT = 2,
-    RESULT_NO_MEMORY = 4,
-    RESULT_MEMORY_ERROR = 5,
-    RESULT_READ_ERROR = 6,
-    RESULT_INTERNAL_ERROR = 8,
-};
+#include "spi_result.h"
 
 // Bits 0 to 2 of `flag`: where the input comes from.
 constexpr uint32_t SOURCE_KIND_MASK = 0x7;

@@ -21,6 +21,10 @@
 #include "plugin_calls.h"
 #include "test_bytes.h"
 
+#ifndef _WIN32
+#include "winlayer_testing.h"
+#endif
+
 struct ContractRun {
     const PluginCalls *plugin;   // the exports called: the 8-bit ones or the wide ones
     int wide;                    // plugin calls the wide exports

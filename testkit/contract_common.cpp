@@ -8,6 +8,7 @@
 
 #include "contract.h"
 #include "contract_harness.h"
+#include "spi_result.h"
 
 namespace fs = std::filesystem;
 
@@ -182,17 +183,8 @@ int blocks_back(ContractInput *in, const char *what) {
 }
 
 static const char *code_name(int32_t code) {
-    switch (code) {
-    case RESULT_NOT_SUPPORTED: return "NOT_SUPPORTED";
-    case RESULT_OK: return "OK";
-    case RESULT_CANCELLED: return "CANCELLED";
-    case RESULT_UNKNOWN_FORMAT: return "UNKNOWN_FORMAT";
-    case RESULT_NO_MEMORY: return "NO_MEMORY";
-    case RESULT_MEMORY_ERROR: return "MEMORY_ERROR";
-    case RESULT_READ_ERROR: return "READ_ERROR";
-    case RESULT_INTERNAL_ERROR: return "INTERNAL_ERROR";
-    default: return "not an interface code";
-    }
+    const SpiResultText *text = spi_result_text(code);
+    return text ? text->name : "not an interface code";
 }
 
 int expect_code(ContractInput *in, const char *what, int32_t got, int32_t want) {

@@ -164,7 +164,7 @@ Record ref_record(const FpkListed &e) {
     return r;
 }
 
-void probe_buffer(Tolvane *t) {
+void check_probe_buffer(Tolvane *t) {
     uint8_t *probe = (uint8_t *)malloc(PROBE_BUFFER_SIZE);
     size_t n = t->in.input.size < PROBE_BUFFER_SIZE ? t->in.input.size : PROBE_BUFFER_SIZE;
     memset(probe, 0, PROBE_BUFFER_SIZE);
@@ -178,7 +178,7 @@ void probe_buffer(Tolvane *t) {
     blocks_back(&t->in, "IsSupported(buffer)");
 }
 
-void probe_handle(Tolvane *t) {
+void check_probe_handle(Tolvane *t) {
     HANDLE h = CreateFileA(t->archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -220,7 +220,7 @@ void check_list(Tolvane *t, const char *what, const std::string &block) {
         contract_fail(t->in.run, "%s: the list does not end with a terminator record of zeros", what);
 }
 
-void list_archive(Tolvane *t, int from_file) {
+void check_listing(Tolvane *t, int from_file) {
     const char *what = from_file ? "GetArchiveInfo(file)" : "GetArchiveInfo(memory)";
     HLOCAL info = UNTOUCHED;
     uint32_t extra = (uint32_t)(choice(t->in.input, 2) & 0xF8) << (from_file ? 0 : 8);
@@ -323,9 +323,9 @@ Expected expect_member(Tolvane *t, uint32_t position) {
 // value; *due says whether the code was an accepted one. `write_may_fail`:
 // the platform may refuse the output path, so a failed write
 // (RESULT_INTERNAL_ERROR) is accepted in place of success.
-int32_t call_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR len, char *dest,
-                      uint32_t flag, int with_callback, size_t cancel_at, const Expected &want,
-                      int write_may_fail, int *due) {
+int32_t checked_get_file(Tolvane *t, const char *what, const char *src, LONG_PTR len, char *dest,
+                         uint32_t flag, int with_callback, size_t cancel_at, const Expected &want,
+                         int write_may_fail, int *due) {
     Progress progress = {{}, cancel_at, (LONG_PTR)0x5A17 + (LONG_PTR)cancel_at, 0};
     int32_t primary = want.code;
     // The reports are known: those of a member read whole, or none for a cut one.
@@ -373,7 +373,7 @@ void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t 
     if (want.code == RESULT_OK) want.bytes = view_bytes(t->in.input, position, want.size);
     HLOCAL block = UNTOUCHED;
     int due = 0;
-    int32_t got = call_get_file(t, what, t->archive.c_str(), (LONG_PTR)(ULONG_PTR)position,
+    int32_t got = checked_get_file(t, what, t->archive.c_str(), (LONG_PTR)(ULONG_PTR)position,
                                 (char *)&block, SOURCE_FILE | DEST_MEMORY, with_callback,
                                 cancel_at, want, 0, &due);
     if (got == RESULT_OK && due) {
@@ -390,7 +390,7 @@ void extract_to_memory(Tolvane *t, uint32_t position, int with_callback, size_t 
 
 // The member as written in the folder, found the way the platform resolves
 // the name the plug-in appended.
-std::string output_path(Tolvane *t, const std::string &name) {
+std::string member_output_path(Tolvane *t, const std::string &name) {
     std::string local = name;
 #ifndef _WIN32
     for (char &c : local)
@@ -422,7 +422,7 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
             may_fail = 1;  // a sub-folder that does not exist, or the folder itself
         }
     }
-    std::string path = output_path(t, want.name);
+    std::string path = member_output_path(t, want.name);
     // A file already in place: cut to the member when it is written, left as
     // it was when the member is cut short.
     int plain = (want.code == RESULT_OK || want.cut) && !may_fail;
@@ -435,7 +435,7 @@ void extract_to_folder(Tolvane *t, const char *src, LONG_PTR len, uint32_t flag,
     std::vector<char> dest(t->out.begin(), t->out.end());
     dest.push_back('\0');
     int due = 0;
-    int32_t got = call_get_file(t, what, src, len, dest.data(), flag, with_callback, cancel_at,
+    int32_t got = checked_get_file(t, what, src, len, dest.data(), flag, with_callback, cancel_at,
                                 want, may_fail, &due);
     std::string bytes;
     if (got == RESULT_OK && due) {
@@ -470,7 +470,7 @@ void extract_from_memory(Tolvane *t, int with_callback, size_t cancel_at) {
                      std::string((const char *)t->in.image, size), size, 0};
     HLOCAL block = UNTOUCHED;
     int due = 0;
-    int32_t got = call_get_file(t, what, (const char *)t->in.image, (LONG_PTR)size,
+    int32_t got = checked_get_file(t, what, (const char *)t->in.image, (LONG_PTR)size,
                                 (char *)&block, SOURCE_MEMORY | DEST_MEMORY, with_callback,
                                 cancel_at, want, 0, &due);
     if (got == RESULT_OK && due) {
@@ -547,10 +547,10 @@ void tolvane_contract(ContractRun *run, const uint8_t *data, size_t size) {
     }
     contract_empty_folder(t.out);
 
-    probe_buffer(&t);
-    probe_handle(&t);
-    list_archive(&t, 0);
-    list_archive(&t, 1);
+    check_probe_buffer(&t);
+    check_probe_handle(&t);
+    check_listing(&t, 0);
+    check_listing(&t, 1);
 
     // Names from the listing (and their case swapped), from the input's tail, and none.
     std::vector<std::string> names;

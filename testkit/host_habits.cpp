@@ -2,6 +2,10 @@
 
 #include "platform.h"
 
+#ifndef _WIN32
+#include "winlayer_testing.h"
+#endif
+
 #ifdef _WIN32
 
 namespace {

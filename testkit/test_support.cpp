@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "code_page.h"
+#endif
+
 namespace fs = std::filesystem;
 
 LoadedPlugin test_load_plugin(const char *path) {
@@ -101,10 +105,10 @@ std::vector<std::u16string> test_list_dir_w(const std::u16string &dir) {
 
 std::string test_lossy_name(const std::u16string &name) {
 #ifdef _WIN32
-    int n = WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)name.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? (size_t)n : 1, '\0');
-    WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)name.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(strlen(out.c_str()));
+    int32_t units = (int32_t)name.size();
+    int32_t n = units ? code_page_from_utf16(name.data(), units, CODE_PAGE_LOSSY, nullptr, 0) : 0;
+    std::string out((size_t)n, '\0');
+    if (n) code_page_from_utf16(name.data(), units, CODE_PAGE_LOSSY, &out[0], n);
     return out;
 #else
     std::string out;

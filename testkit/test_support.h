@@ -13,6 +13,10 @@
 #include "plugin_exports.h"
 #include "test_bytes.h"
 
+#ifndef _WIN32
+#include "winlayer_testing.h"
+#endif
+
 // The plug-in built in this tree, loaded by file name as a host loads it.
 // Fails the current test when it does not load.
 LoadedPlugin test_load_tolvane();

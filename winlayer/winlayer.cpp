@@ -1,5 +1,6 @@
 // Native stand-ins for the Win32 calls the plug-ins make, over POSIX.
 #include "winlayer.h"
+#include "winlayer_testing.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -15,11 +16,14 @@
 
 namespace {
 
-// Per-thread state: the last error, live blocks and fault injection. Each
+// Per-thread state: the last error, live blocks and their bytes, and fault
+// injection. Each
 // thread sees only its own, as each Windows thread has its own last error.
 struct WinlayerThread {
     DWORD last_error;
     int64_t live_blocks;
+    int64_t block_bytes;
+    int64_t block_peak;  // the most block_bytes came to since the restart
     uint32_t calls[WINLAYER_CALL_KINDS];
     enum WinlayerCall armed_call;
     uint32_t armed_at;
@@ -30,6 +34,9 @@ struct WinlayerThread {
 thread_local WinlayerThread winlayer_thread = {};
 
 constexpr uint32_t BLOCK_MAGIC = 0x4B434C42;  // "BLCK"
+
+// The largest block LocalAlloc hands out: a 32-bit process never gets more.
+constexpr SIZE_T WINLAYER_MAX_BLOCK = 0x7FFFFFFF;
 
 // A moveable block: the handle addresses this record; the data has an
 // allocation of its own, as a moveable block's memory is apart from its handle
@@ -323,7 +330,10 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T size) {
     b->locks = 0;
     b->size = size;
     b->data = data;
-    ++winlayer_thread.live_blocks;
+    WinlayerThread &t = winlayer_thread;
+    ++t.live_blocks;
+    t.block_bytes += (int64_t)size;
+    if (t.block_bytes > t.block_peak) t.block_peak = t.block_bytes;
     return b;
 }
 
@@ -368,6 +378,7 @@ HLOCAL LocalFree(HLOCAL block) {
         return block;
     }
     b->magic = 0;
+    winlayer_thread.block_bytes -= (int64_t)b->size;
     free(b->data);
     free(b);
     --winlayer_thread.live_blocks;
@@ -401,6 +412,12 @@ BOOL IsProcessorFeaturePresent(DWORD feature) {
 }
 
 int64_t winlayer_live_blocks(void) { return winlayer_thread.live_blocks; }
+
+int64_t winlayer_block_bytes(void) { return winlayer_thread.block_bytes; }
+
+int64_t winlayer_block_peak(void) { return winlayer_thread.block_peak; }
+
+void winlayer_restart_block_peak(void) { winlayer_thread.block_peak = winlayer_thread.block_bytes; }
 
 uint32_t winlayer_call_count(enum WinlayerCall call) {
     return call < WINLAYER_CALL_KINDS ? winlayer_thread.calls[call] : 0;

@@ -6,9 +6,8 @@
 // cannot be locked, an oversized allocation fails, and GetLastError is per
 // thread and holds the Windows error number.
 //
-// Beside the API the layer offers what tests need and Windows does not: a count
-// of the calling thread's live memory blocks and fault injection (the k-th call
-// of a chosen function fails).
+// What tests and benchmarks ask of the layer beyond the API is in
+// winlayer_testing.h, which no plug-in includes.
 #pragma once
 
 #include <stddef.h>
@@ -42,7 +41,6 @@ typedef const char16_t *LPCWSTR;
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
-#define FILE_SHARE_WRITE 0x00000002u
 #define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
@@ -64,10 +62,8 @@ typedef const char16_t *LPCWSTR;
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
-#define ERROR_WRITE_FAULT 29u
 #define ERROR_READ_FAULT 30u
 #define ERROR_GEN_FAILURE 31u
-#define ERROR_SHARING_VIOLATION 32u
 #define ERROR_HANDLE_EOF 38u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
@@ -105,44 +101,3 @@ int _stricmp(const char *a, const char *b);
 #define PF_SSSE3_INSTRUCTIONS_AVAILABLE 36
 #define PF_AVX2_INSTRUCTIONS_AVAILABLE 40
 BOOL IsProcessorFeaturePresent(DWORD feature);
-
-// --- test support, not part of Win32 -------------------------------------
-
-// The largest block LocalAlloc hands out: a 32-bit process never gets more.
-#define WINLAYER_MAX_BLOCK ((SIZE_T)0x7FFFFFFF)
-
-// Blocks allocated and not yet freed by the calling thread.
-int64_t winlayer_live_blocks(void);
-
-// Functions that can be made to fail.
-enum WinlayerCall {
-    WINLAYER_CREATE_FILE,
-    WINLAYER_READ_FILE,
-    WINLAYER_WRITE_FILE,
-    WINLAYER_SET_FILE_POINTER,
-    WINLAYER_SET_END_OF_FILE,
-    WINLAYER_CLOSE_HANDLE,
-    WINLAYER_LOCAL_ALLOC,
-    WINLAYER_LOCAL_LOCK,
-    WINLAYER_CALL_KINDS
-};
-
-enum WinlayerFault {
-    WINLAYER_FAULT_FAIL,  // the call fails and sets an error number
-    WINLAYER_FAULT_SHORT  // WriteFile: succeeds but writes half the bytes; ReadFile:
-                          // succeeds with half the bytes, as where a file ends
-};
-
-// Calls of each function made by this thread since the last reset.
-uint32_t winlayer_call_count(enum WinlayerCall call);
-
-// Makes the k-th call (counted from 1 after the last reset) of `call` on this
-// thread fail as `fault` says; k = 0 disarms it. One fault is armed at a time.
-void winlayer_inject(enum WinlayerCall call, uint32_t k, enum WinlayerFault fault);
-
-// With `predates` non-zero, IsProcessorFeaturePresent answers FALSE on this
-// thread, as systems that predate its SSSE3 and AVX2 answers do for those.
-void winlayer_predate_feature_query(int predates);
-
-// Clears the call counts and disarms any fault, for this thread.
-void winlayer_reset_calls(void);

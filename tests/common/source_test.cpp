@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "source.h"
+#include "fpk_source.h"
 #include "test_support.h"
 
 namespace {

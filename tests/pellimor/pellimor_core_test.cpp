@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bmp16_convert.h"
+#include "bmp16_convert_testing.h"
 #include "bmp16_reference.h"
 #include "bmp16_writer.h"
 #include "host_habits.h"

@@ -6,7 +6,7 @@
 
 #include "fpk_directory.h"
 #include "fpk_format.h"
-#include "fpk_member_name.h"
+#include "safe_name.h"
 #include "fpk_output.h"
 #include "fpk_reference.h"
 #include "fpk_writer.h"
@@ -45,13 +45,13 @@ TEST(FpkCheck, LimitBoundsTheWalk) {
     for (uint32_t limit = 0; limit <= 12; ++limit) {
         SourceStream s = memory_stream(image);
         int expected = limit <= 6 ? 1 : 0;
-        EXPECT_EQ(check_fpk_directory(&s, image.data(), limit), expected) << limit;
+        EXPECT_EQ(fpk_directory_probe(&s, image.data(), limit), expected) << limit;
         EXPECT_EQ(s.code, expected ? RESULT_OK : RESULT_UNKNOWN_FORMAT) << limit;
     }
     // The header check applies whatever the limit.
     fpk_set_size(image, 0, 0);
     SourceStream s = memory_stream(image);
-    EXPECT_EQ(check_fpk_directory(&s, image.data(), 0), 0);
+    EXPECT_EQ(fpk_directory_probe(&s, image.data(), 0), 0);
 }
 
 TEST(FpkCheck, CountBoundaries) {
@@ -135,8 +135,8 @@ TEST(FpkOutput, NamesThatLeaveTheFolder) {
     const char *outside[] = {"..", "..\\a", "../a", "a\\..", "a/../b", "...", "a\\...\\b", "\\a", "/a",
                              "c:a", "a:b", "a\\b:c", "CON", "nul", "Aux.txt", "d\\prn", "COM1",
                              "lpt9.log", "con\\a"};
-    for (const char *n : inside) EXPECT_EQ(fpk_name_stays_inside(n), 1) << n;
-    for (const char *n : outside) EXPECT_EQ(fpk_name_stays_inside(n), 0) << n;
+    for (const char *n : inside) EXPECT_EQ(safe_name_stays_inside(n), 1) << n;
+    for (const char *n : outside) EXPECT_EQ(safe_name_stays_inside(n), 0) << n;
 }
 
 // The output path in units of either width: a wide folder of CJK characters

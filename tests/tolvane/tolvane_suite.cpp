@@ -11,16 +11,8 @@ const PluginCalls &tolvane_at(int wide) {
 }
 
 bool test_code_in_set(int32_t code) {
-    switch (code) {
-    case RESULT_OK:
-    case RESULT_CANCELLED:
-    case RESULT_UNKNOWN_FORMAT:
-    case RESULT_NO_MEMORY:
-    case RESULT_MEMORY_ERROR:
-    case RESULT_READ_ERROR:
-    case RESULT_INTERNAL_ERROR: return true;
-    default: return false;
-    }
+    // Every code tolvane may answer: all of the interface's but "not supported".
+    return spi_result_text(code) && code != RESULT_NOT_SUPPORTED;
 }
 
 Listing list_archive(const char *src, LONG_PTR len, uint32_t flag, int wide) {

@@ -23,7 +23,8 @@ QEMU=$STATE/qemu/usr/bin/qemu-aarch64-static
 ARM64_PREFIX=$STATE/prefix
 WINE64=/usr/lib/wine/wine64
 export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
-# Either host's whole run, which takes about 20 seconds on a 2-core machine.
+# Either host's whole run, with room to spare: the limit only ends a host that
+# hangs (the README gives how long a run takes).
 HOST_TIMEOUT=600
 
 wine_version() { dpkg-query -W -f='${Version}' wine64; }

@@ -12,6 +12,7 @@
 // members. The transcript holds no address, handle or path of the run, only
 // the inputs' names, the answers and hashes of the blocks and files handed back.
 // Exit status 0 when every input was driven, 1 when the run could not start.
+#include "code_page.h"
 #include "plugin_exports.h"
 
 namespace {
@@ -49,7 +50,6 @@ struct Work {
     char16_t args[4][PATH_UNITS];
     char16_t input_wide[PATH_UNITS];
     char input_ansi[2 * PATH_UNITS];
-    char16_t scratch[PATH_UNITS];
     char16_t dest_wide[PATH_UNITS];       // OUT\WIDE_DEST
     char16_t dest_ansi_wide[PATH_UNITS];  // OUT\ANSI_DEST
     char dest_ansi[2 * PATH_UNITS];       // the same in the code page
@@ -223,16 +223,12 @@ int wide_join(char16_t *out, const char16_t *a, const char16_t *b, int sep) {
     return 1;
 }
 
-// The code page's spelling of `wide` into `out` (`size` bytes); 0 when the code
-// page cannot write it, told by converting back.
-int ansi_of(const char16_t *wide, char *out, int size, char16_t *scratch) {
-    int n = WideCharToMultiByte(CP_ACP, 0, (LPCWCH)wide, -1, out, size, nullptr, nullptr);
-    if (n <= 0) return 0;
-    int back = MultiByteToWideChar(CP_ACP, 0, out, -1, (LPWSTR)scratch, (int)PATH_UNITS);
-    if (back <= 0) return 0;
-    for (int i = 0; i < back; ++i)
-        if (scratch[i] != wide[i]) return 0;
-    return 1;
+// The code page's spelling of `wide` and its terminator into `out` (`size`
+// bytes); 0 when the code page cannot write it (code_page.h).
+int ansi_of(const char16_t *wide, char *out, int size) {
+    int32_t units = 0;
+    while (wide[units]) ++units;
+    return code_page_from_utf16(wide, units + 1, CODE_PAGE_EXACT, out, size) > 0;
 }
 
 // A whole file in a fixed block of its size plus one (never empty); null when it cannot be read.
@@ -679,7 +675,7 @@ int run(Work *w) {
         return 1;
     }
     if (!wide_join(w->dest_wide, args[3], WIDE_DEST, 1) || !wide_join(w->dest_ansi_wide, args[3], ANSI_DEST, 1) ||
-        !ansi_of(w->dest_ansi_wide, w->dest_ansi, sizeof w->dest_ansi, w->scratch) ||
+        !ansi_of(w->dest_ansi_wide, w->dest_ansi, sizeof w->dest_ansi) ||
         !CreateDirectoryW((LPCWSTR)w->dest_wide, nullptr) || !CreateDirectoryW((LPCWSTR)w->dest_ansi_wide, nullptr)) {
         out_str(o, "cannot make the folders for members in ");
         out_utf16(o, args[3], PATH_UNITS);
@@ -712,7 +708,7 @@ int run(Work *w) {
         int units = MultiByteToWideChar(CP_UTF8, 0, line, (int)length, (LPWSTR)w->input_wide, PATH_UNITS - 1);
         w->input_wide[units > 0 ? units : 0] = 0;
         Input in = {w->input_wide, nullptr, nullptr, 0};
-        if (ansi_of(w->input_wide, w->input_ansi, sizeof w->input_ansi, w->scratch)) in.ansi = w->input_ansi;
+        if (ansi_of(w->input_wide, w->input_ansi, sizeof w->input_ansi)) in.ansi = w->input_ansi;
         out_str(o, "== input ");
         out_utf16(o, w->input_wide, PATH_UNITS);
         out_flush(o);

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "fpk_member_name.h"
+#include "safe_name.h"
 #include "spihost.h"
 
 namespace {
@@ -13,48 +13,21 @@ namespace {
 // and file-type pairs until the plug-in answers 0.
 constexpr int32_t INFO_INDEX_LIMIT = 64;
 
-struct ResultReason {
-    int32_t code;
-    const char *name;
-    const char *reason;
-};
-
-const ResultReason RESULT_REASONS[] = {
-    {RESULT_NOT_SUPPORTED, "not supported", "the plug-in does not provide this function"},
-    {RESULT_OK, "ok", "success"},
-    {RESULT_CANCELLED, "cancelled", "the progress callback asked the plug-in to stop"},
-    {RESULT_UNKNOWN_FORMAT, "unknown format", "the data failed the plug-in's format check"},
-    {RESULT_NO_MEMORY, "no memory", "a memory block could not be allocated"},
-    {RESULT_MEMORY_ERROR, "memory error", "a memory block could not be locked"},
-    {RESULT_READ_ERROR, "read error",
-     "the file could not be opened, positioned or read, the named or positioned "
-     "member does not exist, or the archive ends inside the member"},
-    {RESULT_INTERNAL_ERROR, "internal error",
-     "the destination kind is not supported, or the output file could not be created or "
-     "written"},
-};
-
 struct MemberRef {
     std::string name;
     ULONG_PTR position;
     ULONG_PTR size;
 };
 
-const ResultReason *result_reason(int32_t code) {
-    for (const ResultReason &r : RESULT_REASONS)
-        if (r.code == code) return &r;
-    return nullptr;
-}
-
 // Prints "CALL on SUBJECT: result N (name): reason" and answers EXIT_FAILED.
 // `why`, when given, is what the host found out itself, in place of the
-// code's general reason.
+// code's explanation.
 int report_result(const char *call, const char *subject, int32_t code,
                   const char *why = nullptr) {
-    const ResultReason *r = result_reason(code);
+    const SpiResultText *r = spi_result_text(code);
     fprintf(stderr, "spihost: %s on %s: result %d (%s): %s\n", call, subject, code,
             r ? r->name : "unknown",
-            why ? why : r ? r->reason : "a code outside the interface's set");
+            why ? why : r ? r->explanation : "a code outside the interface's set");
     return EXIT_FAILED;
 }
 
@@ -212,10 +185,11 @@ int extract_member(const PluginCalls *h, const CommandLine *cl, const std::strin
     }
     LONG_PTR position = (LONG_PTR)m.position;
     ProgressBar bar = progress_start(m.name);
-    std::string path = output_path(cl->to_dir, m.name);
+    std::string path = member_path(cl->to_dir, m.name);
 
-    // One rule for every name a member is written under: the plug-in's own.
-    int stays_inside = fpk_name_stays_inside(m.name.c_str());
+    // One rule for every name a member is written under (safe_name.h), the
+    // one the plug-in applies as well.
+    int stays_inside = safe_name_stays_inside(m.name.c_str());
     if (stays_inside && !make_member_dirs(cl->to_dir, m.name)) return 0;
     if (!cl->memory) {
         int32_t code = get_file(h, *archive_name, position, dir, nullptr, &bar);

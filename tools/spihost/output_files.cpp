@@ -4,7 +4,7 @@
 #include <errno.h>
 #include <string.h>
 
-#include "bmp16_header.h"
+#include "bmp_layout.h"
 #include "checked.h"
 #include "spihost.h"
 #include "utf.h"
@@ -30,6 +30,9 @@ std::wstring windows_name(const std::string &utf8) {
 
 // Colour-table entries (RGBQUAD) are 4 bytes.
 constexpr uint32_t DIB_COLOUR_ENTRY_SIZE = 4;
+
+// The depth an image plug-in is expected to hand over; another is noted.
+constexpr uint32_t DIB_EXPECTED_BITS = 24;
 
 }  // namespace
 
@@ -107,7 +110,7 @@ int make_dir(const char *path) {
     return 0;
 }
 
-std::string output_path(const char *dir, const std::string &name) {
+std::string member_path(const char *dir, const std::string &name) {
     std::string path = std::string(dir) + "/" + name;
 #ifndef _WIN32
     for (char &c : path)
@@ -120,7 +123,7 @@ std::string output_path(const char *dir, const std::string &name) {
 int make_member_dirs(const char *dir, const std::string &name) {
     for (size_t end = name.find_first_of("/\\"); end != std::string::npos;
          end = name.find_first_of("/\\", end + 1))
-        if (!make_dir(output_path(dir, name.substr(0, end)).c_str())) return 0;
+        if (!make_dir(member_path(dir, name.substr(0, end)).c_str())) return 0;
     return 1;
 }
 
@@ -193,7 +196,7 @@ int write_dib(const std::string &path, HLOCAL info, HLOCAL bits) {
         if (ok)
             printf("%s: %u x %u, %u-bit, %u bytes\n", path.c_str(), (unsigned)width,
                    (unsigned)height, (unsigned)bit_count, (unsigned)total);
-        if (ok && bit_count != BMP_OUTPUT_BITS)
+        if (ok && bit_count != DIB_EXPECTED_BITS)
             fprintf(stderr, "spihost: note: the plug-in handed over a %u-bit picture\n",
                     (unsigned)bit_count);
     }

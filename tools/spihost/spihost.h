@@ -79,7 +79,7 @@ int write_whole_file(const std::string &path, const uint8_t *const *parts, const
                      int part_count);
 int make_dir(const char *path);
 // DIR/NAME as this platform's file functions take it.
-std::string output_path(const char *dir, const std::string &name);
+std::string member_path(const char *dir, const std::string &name);
 // Creates the sub-folders a member name such as "docs/a.txt" needs below `dir`.
 int make_member_dirs(const char *dir, const std::string &name);
 // Writes the two blocks GetPicture hands over as a BMP file.

@@ -1,6 +1,4 @@
-// Whether the input holds a stretch of bytes, apart from source.cpp: only
-// the archive reader asks, and a plug-in that never does carries none of it.
-#include "source.h"
+#include "fpk_source.h"
 
 int source_holds(SourceStream *s, uint32_t offset, uint32_t n) {
     uint64_t length = 0;

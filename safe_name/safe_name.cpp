@@ -1,4 +1,4 @@
-#include "fpk_member_name.h"
+#include "safe_name.h"
 
 #include <ctype.h>
 #include <stddef.h>
@@ -6,11 +6,11 @@
 
 namespace {
 
-int fpk_is_separator(char c) { return c == '\\' || c == '/'; }
+int safe_name_is_separator(char c) { return c == '\\' || c == '/'; }
 
 // Windows opens a device, not a file, for these names in any folder, with or
 // without an extension: "NUL" would swallow the member, "COM1" send it to a port.
-int fpk_is_device_name(const char *component, size_t length) {
+int safe_name_is_device(const char *component, size_t length) {
     static const char *const DEVICES[] = {"CON", "PRN", "AUX", "NUL"};
     size_t stem = 0;
     while (stem < length && component[stem] != '.') ++stem;
@@ -28,17 +28,17 @@ int fpk_is_device_name(const char *component, size_t length) {
 
 }  // namespace
 
-int fpk_name_stays_inside(const char *name) {
-    if (fpk_is_separator(name[0])) return 0;
+int safe_name_stays_inside(const char *name) {
+    if (safe_name_is_separator(name[0])) return 0;
     if (strchr(name, ':')) return 0;
     // Windows trims trailing dots from a name, so no component made only of
     // dots names a file of its own; ".." climbs out of the folder.
     const char *component = name;
     for (const char *p = name;; ++p) {
-        if (*p != '\0' && !fpk_is_separator(*p)) continue;
+        if (*p != '\0' && !safe_name_is_separator(*p)) continue;
         size_t length = (size_t)(p - component);
         if (length >= 2 && strspn(component, ".") >= length) return 0;
-        if (fpk_is_device_name(component, length)) return 0;
+        if (safe_name_is_device(component, length)) return 0;
         if (*p == '\0') return 1;
         component = p + 1;
     }

@@ -88,7 +88,7 @@ show "$MAKE_SAMPLES" "$SAMPLES"
 
 if [ "${WIN32_VM:-0}" = 1 ]; then
     echo "=== the .spi part runs under 32-bit Wine in the virtual machine, under CPU emulation:"
-    echo "    about a minute, 2 more the first time while its Wine prefix is made"
+    echo "    about a minute, 2 more on this machine's first run while its Wine prefix is made"
     echo
     "$ROOT/tools/vm/vm.sh" --timeout 1200 "$ROOT/tools/vm/wine32.sh" bash "$ROOT/tools/demo.sh" spi
 else

@@ -19,9 +19,9 @@ TIMEOUT=3600
 BOOT_LIMIT=180
 # Loaded in this order: virtio PCI transport, then 9p over it.
 MODULES=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci
-         netfs fscache 9pnet 9pnet_virtio 9p)
+         netfs fscache 9pnet 9pnet_virtio 9p overlay)
 # What the command sees of this machine's environment.
-PASS_VARS=(PATH HOME LANG LC_ALL TERM WINEPREFIX WINEDEBUG WINEARCH WINEDLLOVERRIDES
+PASS_VARS=(PATH HOME XDG_CACHE_HOME LANG LC_ALL TERM WINEPREFIX WINEDEBUG WINEARCH WINEDLLOVERRIDES
            CTEST_OUTPUT_ON_FAILURE CTEST_PARALLEL_LEVEL)
 
 fail() {
@@ -52,14 +52,16 @@ find_kernel() {
 }
 
 # The initramfs: static busybox, the modules and our init. Made once per
-# kernel and remade when init or busybox changes.
+# kernel and remade when init, this script (its list of modules) or busybox
+# changes.
 make_initrd() {
     local ver=$1 initrd=$2
     [ -x /bin/busybox ] || fail "busybox is missing (apt-get install busybox-static)"
     readelf -l /bin/busybox 2>/dev/null | grep -q INTERP \
         && fail "/bin/busybox is not statically linked (apt-get install busybox-static)"
     command -v cpio >/dev/null || fail "cpio is missing (apt-get install cpio)"
-    if [ -f "$initrd" ] && [ "$initrd" -nt "$VM_DIR/init" ] && [ "$initrd" -nt /bin/busybox ]; then
+    if [ -f "$initrd" ] && [ "$initrd" -nt "$VM_DIR/init" ] && [ "$initrd" -nt "$VM_DIR/vm.sh" ] \
+        && [ "$initrd" -nt /bin/busybox ]; then
         return 0
     fi
     local tree
@@ -122,6 +124,9 @@ timeout --kill-after=10 "$TIMEOUT" qemu-system-x86_64 \
     -virtfs local,path=/,mount_tag=host,security_model=none,multidevs=remap \
     </dev/null &
 QEMU=$!
+# Stopped from outside, the virtual machine stops too (timeout passes the
+# signal on to QEMU).
+trap 'kill "$QEMU" 2>/dev/null; exit 125' TERM INT HUP
 
 # A guest that has not reached its job in BOOT_LIMIT seconds is stopped.
 started=$SECONDS

@@ -89,8 +89,10 @@ Bytes dib_shown(const uint8_t *info, const uint8_t *bits, size_t copy) {
     return shown;
 }
 
-// A picture handed over: what the host shows, the blocks freed as it frees them.
-Bytes shown_and_freed(HLOCAL info, HLOCAL bits, int by_handle, int copy_size_image) {
+// A picture handed over: what the host would get wrong in showing it (empty
+// when nothing), the blocks freed as it frees them.
+std::string judge_shown(HLOCAL info, HLOCAL bits, int by_handle, int copy_size_image,
+                        const Bytes &expected) {
     const uint8_t *header = by_handle ? through_handle(info) : (const uint8_t *)LocalLock(info);
     const uint8_t *rows = by_handle ? through_handle(bits) : (const uint8_t *)LocalLock(bits);
     Bytes shown = dib_shown(header, rows, copy_size_image ? ((const BITMAPINFOHEADER *)header)->biSizeImage : SIZE_MAX);
@@ -100,7 +102,7 @@ Bytes shown_and_freed(HLOCAL info, HLOCAL bits, int by_handle, int copy_size_ima
     }
     LocalFree(bits);
     LocalFree(info);
-    return shown;
+    return shown == expected ? "" : "the picture shown is wrong";
 }
 
 Bytes habit_input(HostHabitInput input) {
@@ -158,7 +160,7 @@ TEST_P(HostHabits, ShowWhatTheHostExpects) {
             got.result = c.picture((const char *)buffer.data(), (LONG_PTR)buffer.size(), SOURCE_MEMORY,
                                    &info, &bits, nullptr, 0);
             if (got.result != RESULT_OK) continue;
-            got.wrong = shown_and_freed(info, bits, 0, 1) == picture ? "" : "the picture shown is wrong";
+            got.wrong = judge_shown(info, bits, 0, 1, picture);
             break;
         }
         break;
@@ -181,7 +183,7 @@ TEST_P(HostHabits, ShowWhatTheHostExpects) {
         got.result = p.picture(name.c_str(), offset, SOURCE_FILE, &info, &bits, nullptr, 0);
         if (habit.kind == HABIT_OLD_WINDOWS) feature_query_predates(p.module, 0);
         if (got.result == RESULT_OK)
-            got.wrong = shown_and_freed(info, bits, 0, 0) == picture ? "" : "the picture shown is wrong";
+            got.wrong = judge_shown(info, bits, 0, 0, picture);
         else if (info || bits)
             got.wrong = "a block is left after the failure";
         break;
@@ -190,7 +192,7 @@ TEST_P(HostHabits, ShowWhatTheHostExpects) {
         got.result = p.picture((const char *)input.data(), (LONG_PTR)input.size(), SOURCE_MEMORY, &info,
                                &bits, nullptr, 0);
         if (got.result == RESULT_OK)
-            got.wrong = shown_and_freed(info, bits, 1, 0) == picture ? "" : "the picture shown is wrong";
+            got.wrong = judge_shown(info, bits, 1, 0, picture);
         break;
     case HABIT_GRAPHICS_LIBRARY: {
         char version[5];
@@ -207,7 +209,7 @@ TEST_P(HostHabits, ShowWhatTheHostExpects) {
         got.result = p.picture((const char *)whole.data(), (LONG_PTR)whole.size(), SOURCE_MEMORY, &info,
                                &bits, nullptr, 0);
         if (got.result == RESULT_OK)
-            got.wrong = shown_and_freed(info, bits, 0, 0) == picture ? "" : "the picture shown is wrong";
+            got.wrong = judge_shown(info, bits, 0, 0, picture);
         break;
     }
     case HABIT_HELPER_PICTURE: {
